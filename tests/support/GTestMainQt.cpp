@@ -1,0 +1,22 @@
+// Test main: the MIDI layer and the application need a Qt event loop on the main thread.
+#include <gtest/gtest.h>
+
+#ifdef VQ_TEST_GUI
+#include <QApplication>
+using TestApplication = QApplication;
+#else
+#include <QCoreApplication>
+using TestApplication = QCoreApplication;
+#endif
+
+int main(int argc, char** argv) {
+    ::testing::InitGoogleTest(&argc, argv);
+    // Tests never need a display, also when the build lists them.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    TestApplication app(argc, argv);
+    TestApplication::setOrganizationName(QStringLiteral("ZelMidiTests"));
+    TestApplication::setApplicationName(QStringLiteral("tests"));
+    return RUN_ALL_TESTS();
+}

@@ -1,0 +1,427 @@
+#include "alsa/AlsaClient.h"
+
+#include "alsa/AlsaCodec.h"
+#include "alsa/AlsaFlow.h"
+
+#include <cerrno>
+#include <chrono>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+namespace alsa {
+
+namespace {
+// Large enough for the largest event the kernel can hold (2000 cells of 28 bytes).
+constexpr size_t kInputBufferBytes = 128 * 1024;
+constexpr size_t kInputPoolCells = 2000;
+// How long a send waits, in total, for a receiver that has no room.
+constexpr int kOutputRetries = 1000;
+constexpr auto kOutputRetryPause = std::chrono::milliseconds(1);
+
+void closeSequencer(snd_seq_t* seq, bool mayDrain) {
+    if (seq == nullptr) {
+        return;
+    }
+    if (mayDrain) {
+        // Unsubscribing from a hardware port drains its output, for up to 10 s.
+        std::thread([seq] { snd_seq_close(seq); }).detach();
+    } else {
+        snd_seq_close(seq);
+    }
+}
+} // namespace
+
+int Client::open(const std::string& sequencer, const QString& name, MidiService* clock,
+                 const std::atomic<bool>* announcementsIgnored, std::shared_ptr<Client>* out) {
+    out->reset();
+    snd_seq_t* seq = nullptr;
+    int r = snd_seq_open(&seq, sequencer.c_str(), SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
+    if (r < 0) {
+        return r;
+    }
+    std::shared_ptr<Client> c(new Client());
+    c->seq_ = seq;
+    c->id_ = snd_seq_client_id(seq);
+    c->name_ = name;
+    c->clock_ = clock;
+    c->announcementsIgnored_ = announcementsIgnored;
+    if (c->id_ < 0) {
+        return c->id_;
+    }
+    if ((r = snd_seq_set_client_name(seq, name.toUtf8().constData())) < 0) {
+        return r;
+    }
+    // Room for a whole large SysEx from a software sender (failures only make it smaller).
+    snd_seq_set_input_buffer_size(seq, kInputBufferBytes);
+    snd_seq_set_client_pool_input(seq, kInputPoolCells);
+
+    c->announcePort_ = snd_seq_create_simple_port(
+        seq, "Announcements", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
+        SND_SEQ_PORT_TYPE_APPLICATION);
+    if (c->announcePort_ < 0) {
+        return c->announcePort_;
+    }
+    if ((r = snd_seq_connect_from(seq, c->announcePort_, SND_SEQ_CLIENT_SYSTEM,
+                                  SND_SEQ_PORT_SYSTEM_ANNOUNCE)) < 0) {
+        return r;
+    }
+    c->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    c->noticeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    if (c->wakeFd_ < 0 || c->noticeFd_ < 0) {
+        return -errno;
+    }
+    const int n = snd_seq_poll_descriptors_count(seq, POLLIN);
+    c->pollFds_.resize(static_cast<size_t>(std::max(n, 0)) + 1);
+    const int got =
+        snd_seq_poll_descriptors(seq, c->pollFds_.data(), static_cast<unsigned>(n), POLLIN);
+    c->pollFds_.resize(static_cast<size_t>(std::max(got, 0)));
+    c->pollFds_.push_back(pollfd{c->wakeFd_, POLLIN, 0});
+
+    c->receiver_ = std::thread([self = c] { self->receiveLoop(); });
+    c->receiverId_.store(c->receiver_.get_id());
+    *out = std::move(c);
+    return 0;
+}
+
+Client::~Client() {
+    if (receiver_.joinable()) {
+        receiver_.detach(); // the last reference was dropped on the receive thread itself
+    }
+    if (wakeFd_ >= 0) {
+        ::close(wakeFd_);
+    }
+    if (noticeFd_ >= 0) {
+        ::close(noticeFd_);
+    }
+    closeSequencer(seq_, hardwareOutput_.load());
+}
+
+// ---- Own ports ------------------------------------------------------------------------------
+
+int Client::createPort(const QString& name, PortRole role, MIDIReadProc readProc, void* refCon) {
+    unsigned caps = 0;
+    unsigned type = SND_SEQ_PORT_TYPE_APPLICATION;
+    switch (role) {
+    case PortRole::Output:
+        caps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_NO_EXPORT;
+        break;
+    case PortRole::Input:
+        caps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT;
+        break;
+    case PortRole::VirtualSource:
+        caps = SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ;
+        type |= SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SOFTWARE;
+        break;
+    case PortRole::VirtualDestination:
+        caps = SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE;
+        type |= SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_SOFTWARE;
+        break;
+    }
+    const QByteArray utf8 = name.toUtf8();
+    const int port = withSeq([&](snd_seq_t* seq) {
+        return snd_seq_create_simple_port(seq, utf8.constData(), caps, type);
+    });
+    if (port < 0) {
+        return port;
+    }
+    {
+        std::lock_guard lock(stateMutex_);
+        ports_[port] = OwnPort{name, role, {}};
+    }
+    if (role == PortRole::Input || role == PortRole::VirtualDestination) {
+        std::lock_guard lock(dispatchMutex_);
+        readers_[port] = Reader{readProc, refCon, role == PortRole::VirtualDestination};
+    }
+    return port;
+}
+
+bool Client::portInfo(int port, PortRole* role, QString* name) const {
+    std::lock_guard lock(stateMutex_);
+    const auto it = ports_.find(port);
+    if (it == ports_.end()) {
+        return false;
+    }
+    if (role != nullptr) {
+        *role = it->second.role;
+    }
+    if (name != nullptr) {
+        *name = it->second.name;
+    }
+    return true;
+}
+
+std::vector<int> Client::ports() const {
+    std::lock_guard lock(stateMutex_);
+    std::vector<int> result;
+    for (const auto& [port, state] : ports_) {
+        result.push_back(port);
+    }
+    return result;
+}
+
+int Client::deletePort(int port) {
+    PortRole role{};
+    bool keep = false;
+    {
+        std::lock_guard lock(stateMutex_);
+        const auto it = ports_.find(port);
+        if (it == ports_.end()) {
+            return -ENOENT;
+        }
+        role = it->second.role;
+        keep = role == PortRole::Output && hardwareOutput_.load() && !it->second.subscribed.empty();
+        ports_.erase(it);
+    }
+    {
+        std::unique_lock lock(dispatchMutex_);
+        readers_.erase(port);
+        for (auto it = connections_.begin(); it != connections_.end();) {
+            it = std::get<0>(it->first) == port ? connections_.erase(it) : std::next(it);
+        }
+        waitForDispatch(lock);
+    }
+    if (keep) {
+        return 0;
+    }
+    return withSeq([&](snd_seq_t* seq) { return snd_seq_delete_port(seq, port); });
+}
+
+// ---- Sending --------------------------------------------------------------------------------
+
+void Client::prepareOutput(int fromPort, int client, int port) {
+    {
+        std::lock_guard lock(stateMutex_);
+        const auto it = ports_.find(fromPort);
+        if (it == ports_.end() || it->second.subscribed.count({client, port}) != 0) {
+            return;
+        }
+    }
+    bool kernel = false;
+    const int r = withSeq([&](snd_seq_t* seq) {
+        snd_seq_client_info_t* info = nullptr;
+        snd_seq_client_info_alloca(&info);
+        if (snd_seq_get_any_client_info(seq, client, info) == 0) {
+            kernel = snd_seq_client_info_get_type(info) == SND_SEQ_KERNEL_CLIENT;
+        }
+        return snd_seq_connect_to(seq, fromPort, client, port);
+    });
+    if (r == 0 || r == -EBUSY) {
+        if (kernel) {
+            hardwareOutput_.store(true);
+        }
+        std::lock_guard lock(stateMutex_);
+        if (const auto it = ports_.find(fromPort); it != ports_.end()) {
+            it->second.subscribed.insert({client, port});
+        }
+    }
+}
+
+void Client::forgetDestination(int client, int port) {
+    std::lock_guard lock(stateMutex_);
+    for (auto& [number, state] : ports_) {
+        if (port < 0) {
+            std::erase_if(state.subscribed, [&](const auto& d) { return d.first == client; });
+        } else {
+            state.subscribed.erase({client, port});
+        }
+    }
+}
+
+int Client::output(snd_seq_event_t& event) {
+    // Towards one software receiver, wait until its pool has room for the whole event.
+    if (event.dest.client != SND_SEQ_ADDRESS_SUBSCRIBERS && !pollFds_.empty()) {
+        const size_t ext = snd_seq_ev_is_variable(&event) ? event.data.ext.len : 0;
+        const int needed = static_cast<int>(cellsForEvent(ext));
+        for (int attempt = 0; attempt < kOutputRetries; ++attempt) {
+            const int room = withSeq([&](snd_seq_t*) {
+                return receiverFreeCells(pollFds_.front().fd, event.dest.client);
+            });
+            if (room < 0 || room >= needed) {
+                break;
+            }
+            std::this_thread::sleep_for(kOutputRetryPause);
+        }
+    }
+    for (int attempt = 0;; ++attempt) {
+        const int r =
+            withSeq([&](snd_seq_t* seq) { return snd_seq_event_output_direct(seq, &event); });
+        if (r != -EAGAIN || attempt >= kOutputRetries) {
+            return r < 0 ? r : 0;
+        }
+        std::this_thread::sleep_for(kOutputRetryPause);
+    }
+}
+
+// ---- Receiving ------------------------------------------------------------------------------
+
+int Client::connectSource(int port, int client, int sourcePort, void* connRefCon) {
+    {
+        std::lock_guard lock(dispatchMutex_);
+        const auto reader = readers_.find(port);
+        if (reader == readers_.end() || reader->second.anySender) {
+            return -EINVAL;
+        }
+        // Routed before subscribing, so the first event already finds its context.
+        connections_[{port, client, sourcePort}] = connRefCon;
+    }
+    const int r = withSeq(
+        [&](snd_seq_t* seq) { return snd_seq_connect_from(seq, port, client, sourcePort); });
+    if (r < 0 && r != -EBUSY) {
+        std::unique_lock lock(dispatchMutex_);
+        connections_.erase({port, client, sourcePort});
+        return r;
+    }
+    return 0;
+}
+
+int Client::disconnectSource(int port, int client, int sourcePort) {
+    {
+        std::unique_lock lock(dispatchMutex_);
+        if (connections_.erase({port, client, sourcePort}) == 0) {
+            return -ENOENT;
+        }
+        waitForDispatch(lock);
+    }
+    const int r = withSeq(
+        [&](snd_seq_t* seq) { return snd_seq_disconnect_from(seq, port, client, sourcePort); });
+    // A source that is gone took its subscription with it.
+    return r == -ENOENT || r == -ENXIO || r == -EINVAL ? 0 : r;
+}
+
+void Client::waitForDispatch(std::unique_lock<std::mutex>& lock) {
+    if (std::this_thread::get_id() == receiverId_.load()) {
+        return; // a read callback that disconnects: it is the delivery in progress
+    }
+    dispatchIdle_.wait(lock, [this] { return !dispatching_; });
+}
+
+void Client::dispatch(const ConnectionKey& target, const MIDIPacketList* list) {
+    MIDIReadProc proc = nullptr;
+    void* refCon = nullptr;
+    void* connRefCon = nullptr;
+    {
+        std::lock_guard lock(dispatchMutex_);
+        const auto reader = readers_.find(std::get<0>(target));
+        if (reader == readers_.end() || reader->second.proc == nullptr) {
+            return;
+        }
+        proc = reader->second.proc;
+        refCon = reader->second.refCon;
+        if (!reader->second.anySender) {
+            const auto connection = connections_.find(target);
+            if (connection == connections_.end()) {
+                return; // not (or no longer) connected
+            }
+            connRefCon = connection->second;
+        }
+        dispatching_ = true;
+    }
+    proc(list, refCon, connRefCon);
+    {
+        std::lock_guard lock(dispatchMutex_);
+        dispatching_ = false;
+    }
+    dispatchIdle_.notify_all();
+}
+
+bool Client::queueAnnouncement(const snd_seq_event_t& event) {
+    if (event.source.client != SND_SEQ_CLIENT_SYSTEM) {
+        return false;
+    }
+    Announcement a;
+    switch (event.type) {
+    case SND_SEQ_EVENT_PORT_START:
+    case SND_SEQ_EVENT_PORT_EXIT:
+    case SND_SEQ_EVENT_PORT_CHANGE:
+        a = {event.type, event.data.addr.client, event.data.addr.port};
+        break;
+    case SND_SEQ_EVENT_CLIENT_EXIT:
+        a = {event.type, event.data.addr.client, -1};
+        break;
+    default:
+        return false;
+    }
+    if (announcementsIgnored_ != nullptr && announcementsIgnored_->load()) {
+        return false;
+    }
+    std::lock_guard lock(announcementsMutex_);
+    announcements_.push_back(a);
+    return true;
+}
+
+std::vector<Announcement> Client::takeAnnouncements() {
+    uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = ::read(noticeFd_, &count, sizeof count);
+    std::lock_guard lock(announcementsMutex_);
+    return std::exchange(announcements_, {});
+}
+
+void Client::receiveLoop() {
+    EventDecoder decoder;
+    ConnectionKey target{-1, -1, -1};
+    PacketListBuilder builder(
+        [this, &target](const MIDIPacketList* list) { dispatch(target, list); });
+    std::vector<pollfd> fds = pollFds_;
+    for (;;) {
+        for (pollfd& fd : fds) {
+            fd.revents = 0;
+        }
+        if (::poll(fds.data(), fds.size(), -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return;
+        }
+        if (fds.back().revents != 0) {
+            return; // woken to stop
+        }
+        bool announced = false;
+        for (;;) {
+            snd_seq_event_t* ev = nullptr;
+            const int r = snd_seq_event_input(seq_, &ev);
+            if (r == -ENOSPC) {
+                // Our input overflowed: events are lost, the rescan repairs the lists.
+                std::lock_guard lock(announcementsMutex_);
+                announcements_.push_back({kAnnouncementOverrun, 0, 0});
+                announced = true;
+                continue;
+            }
+            if (r < 0 || ev == nullptr) {
+                break;
+            }
+            if (ev->dest.port == announcePort_) {
+                announced = queueAnnouncement(*ev) || announced;
+            } else if (const auto bytes = decoder.decode(*ev); !bytes.empty()) {
+                const ConnectionKey from{ev->dest.port, ev->source.client, ev->source.port};
+                if (from != target) {
+                    builder.flush();
+                    target = from;
+                }
+                builder.add(clock_->hostTime(), bytes.data(), bytes.size());
+            }
+            if (snd_seq_event_input_pending(seq_, 0) == 0) {
+                break;
+            }
+        }
+        builder.flush();
+        if (announced) {
+            const uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(noticeFd_, &one, sizeof one);
+        }
+    }
+}
+
+void Client::stopReceiving() {
+    if (!receiver_.joinable()) {
+        return;
+    }
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+    if (std::this_thread::get_id() == receiver_.get_id()) {
+        receiver_.detach();
+    } else {
+        receiver_.join();
+    }
+}
+
+} // namespace alsa

@@ -1,0 +1,134 @@
+// One sequencer client of this process: its handle, its own ports, its receive thread and the
+// routing of what that thread reads to the read callbacks.
+#pragma once
+
+#include "MidiService.h"
+
+#include <QString>
+#include <alsa/asoundlib.h>
+#include <atomic>
+#include <condition_variable>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <thread>
+#include <tuple>
+#include <vector>
+
+class QSocketNotifier;
+
+namespace alsa {
+
+enum class PortRole { Output, Input, VirtualSource, VirtualDestination };
+
+// A change the System:Announce port reported, for the thread that created the client.
+struct Announcement {
+    int type = 0; // SND_SEQ_EVENT_PORT_START, _PORT_EXIT, _PORT_CHANGE, _CLIENT_EXIT or kOverrun
+    int client = 0;
+    int port = 0;
+};
+inline constexpr int kAnnouncementOverrun = -1;
+
+class Client : public std::enable_shared_from_this<Client> {
+public:
+    // Opens the sequencer, names the client, subscribes to System:Announce and starts the receive
+    // thread. Returns 0 or a negative errno.
+    static int open(const std::string& sequencer, const QString& name, MidiService* clock,
+                    const std::atomic<bool>* announcementsIgnored, std::shared_ptr<Client>* out);
+    // Closes the handle; on a thread of its own when that may wait for a hardware port to drain.
+    ~Client();
+    Client(const Client&) = delete;
+    Client& operator=(const Client&) = delete;
+
+    int id() const { return id_; }
+    const QString& name() const { return name_; }
+
+    // Runs f(handle) serialised with every other output and query on this client.
+    template <typename F> auto withSeq(F&& f) {
+        std::lock_guard lock(seqMutex_);
+        return f(seq_);
+    }
+
+    // ---- Own ports ----
+    // The new port's number, or a negative errno.
+    int createPort(const QString& name, PortRole role, MIDIReadProc readProc, void* refCon);
+    bool portInfo(int port, PortRole* role, QString* name) const;
+    std::vector<int> ports() const;
+    // After it returns no read callback for the port runs. An output port subscribed to hardware
+    // stays in the kernel (hidden, unused) until the client closes, so that no drain blocks.
+    int deletePort(int port);
+
+    // ---- Sending ----
+    // Subscribes the output port to the destination once, so that a hardware port stays open.
+    void prepareOutput(int fromPort, int client, int port);
+    void forgetDestination(int client, int port);
+    // Sends one event now; retries for a while when the receiver has no room.
+    int output(snd_seq_event_t& event);
+
+    // ---- Receiving ----
+    int connectSource(int port, int client, int sourcePort, void* connRefCon);
+    // After it returns no read callback for this connection runs. Returns -ENOENT when there was
+    // no such connection.
+    int disconnectSource(int port, int client, int sourcePort);
+
+    // ---- Teardown and announcements ----
+    // Wakes and joins the receive thread (detaches when called on it).
+    void stopReceiving();
+    std::vector<Announcement> takeAnnouncements();
+    int noticeFd() const { return noticeFd_; }
+
+    MIDINotifyProc notifyProc = nullptr;
+    void* notifyRefCon = nullptr;
+    QSocketNotifier* notifier = nullptr; // owned; created and destroyed on the creating thread
+    bool inNoticeHandler = false;        // creating thread only
+
+private:
+    struct Reader {
+        MIDIReadProc proc = nullptr;
+        void* refCon = nullptr;
+        bool anySender = false; // a virtual destination: every sender, no connection context
+    };
+    struct OwnPort {
+        QString name;
+        PortRole role = PortRole::Output;
+        std::set<std::pair<int, int>> subscribed; // output ports: destinations kept open
+    };
+    using ConnectionKey = std::tuple<int, int, int>; // own port, source client, source port
+
+    Client() = default;
+    void receiveLoop();
+    void dispatch(const ConnectionKey& target, const MIDIPacketList* list);
+    void waitForDispatch(std::unique_lock<std::mutex>& lock);
+    bool queueAnnouncement(const snd_seq_event_t& event);
+
+    snd_seq_t* seq_ = nullptr;
+    int id_ = -1;
+    QString name_;
+    int announcePort_ = -1;
+    MidiService* clock_ = nullptr;
+    const std::atomic<bool>* announcementsIgnored_ = nullptr;
+    int wakeFd_ = -1;
+    int noticeFd_ = -1;
+    std::vector<pollfd> pollFds_;
+    std::thread receiver_;
+    std::atomic<std::thread::id> receiverId_{};
+    std::atomic<bool> hardwareOutput_{false};
+
+    std::mutex seqMutex_; // output and query calls on seq_
+
+    mutable std::mutex stateMutex_; // ports_
+    std::map<int, OwnPort> ports_;
+
+    std::mutex dispatchMutex_; // readers_, connections_, dispatching_
+    std::condition_variable dispatchIdle_;
+    bool dispatching_ = false;
+    std::map<int, Reader> readers_;
+    std::map<ConnectionKey, void*> connections_;
+
+    std::mutex announcementsMutex_;
+    std::vector<Announcement> announcements_;
+};
+
+} // namespace alsa

@@ -1,0 +1,83 @@
+// Raw MIDI bytes to sequencer events and back, and the packet lists the receive thread hands on.
+#pragma once
+
+#include "MidiService.h"
+
+#include <alsa/asoundlib.h>
+#include <functional>
+#include <span>
+#include <vector>
+
+namespace alsa {
+
+// Bytes to events. SysEx is carried by SYSEX events of at most `sysExChunk` bytes that point into
+// the caller's bytes; a real-time byte inside a SysEx ends the current chunk, goes out as its own
+// event and the SysEx goes on in the next chunk, so the order on the wire is kept. Everything else
+// goes through the sequencer's MIDI parser (running status in the input is understood). A SysEx
+// left open at the end of one call goes on in the next.
+class EventEncoder {
+public:
+    static constexpr size_t kDefaultSysExChunk = 256;
+
+    explicit EventEncoder(size_t sysExChunk = kDefaultSysExChunk);
+    ~EventEncoder();
+    EventEncoder(const EventEncoder&) = delete;
+    EventEncoder& operator=(const EventEncoder&) = delete;
+
+    bool valid() const { return parser_ != nullptr; }
+
+    // The sink sees each event with its type, flags and data set (source, destination and queue
+    // untouched); a negative sink result stops the encoding and is returned. Returns 0 otherwise.
+    using Sink = std::function<int(snd_seq_event_t&)>;
+    int encode(const uint8_t* bytes, size_t size, const Sink& sink);
+    void reset();
+
+private:
+    int emitSysEx(const uint8_t* begin, const uint8_t* end, const Sink& sink);
+
+    snd_midi_event_t* parser_ = nullptr;
+    size_t sysExChunk_;
+    bool inSysEx_ = false;
+};
+
+// Events to bytes, without running status: every message carries its status byte.
+class EventDecoder {
+public:
+    EventDecoder();
+    ~EventDecoder();
+    EventDecoder(const EventDecoder&) = delete;
+    EventDecoder& operator=(const EventDecoder&) = delete;
+
+    // The event's MIDI bytes, valid until the next call and while the event lives; empty for an
+    // event that carries no MIDI (announcements, subscriptions, ...).
+    std::span<const uint8_t> decode(const snd_seq_event_t& event);
+
+private:
+    snd_midi_event_t* parser_ = nullptr;
+    uint8_t bytes_[32] = {};
+};
+
+// Collects packets into one list and hands the list on when it is full or flushed. Each add()
+// makes its own packet (several of at most 65535 bytes when longer); packets are never merged.
+class PacketListBuilder {
+public:
+    using Deliver = std::function<void(const MIDIPacketList*)>;
+
+    static constexpr size_t kDefaultCapacity = 128 * 1024;
+
+    explicit PacketListBuilder(Deliver deliver, size_t capacity = kDefaultCapacity);
+
+    void add(MIDITimeStamp time, const uint8_t* data, size_t size);
+    void flush();
+    bool empty() const;
+
+private:
+    MIDIPacketList* list() { return reinterpret_cast<MIDIPacketList*>(buffer_.data()); }
+    void start();
+
+    Deliver deliver_;
+    std::vector<uint8_t> buffer_;
+    MIDIPacketPtr last_ = nullptr;
+};
+
+} // namespace alsa

@@ -1,0 +1,101 @@
+// The ALSA sequencer backend of the MIDI service: the real MIDI service on Linux.
+//
+// Each client is one sequencer client with a receive thread of its own. The receive thread only
+// reads: MIDI goes to the read callbacks, announcements of ports coming and going are queued for
+// the thread that created the client, which a socket notifier wakes on its event loop. Every other
+// call on the sequencer handle (output, queries, ports) is serialised by the client's lock.
+#pragma once
+
+#include "MidiService.h"
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace alsa {
+class Client;
+struct PortState;
+} // namespace alsa
+
+class AlsaMidiService final : public MidiService {
+public:
+    // `sequencer` is the ALSA name of the sequencer to open ("default").
+    explicit AlsaMidiService(std::string sequencer = "default");
+    ~AlsaMidiService() override;
+    AlsaMidiService(const AlsaMidiService&) = delete;
+    AlsaMidiService& operator=(const AlsaMidiService&) = delete;
+
+    OSStatus clientCreate(const QString& name, MIDINotifyProc notifyProc, void* notifyRefCon,
+                          MIDIClientRef* outClient) override;
+    OSStatus clientDispose(MIDIClientRef client) override;
+    OSStatus outputPortCreate(MIDIClientRef client, const QString& portName,
+                              MIDIPortRef* outPort) override;
+    OSStatus inputPortCreate(MIDIClientRef client, const QString& portName, MIDIReadProc readProc,
+                             void* refCon, MIDIPortRef* outPort) override;
+    OSStatus portDispose(MIDIPortRef port) override;
+    ItemCount getNumberOfSources() override;
+    MIDIEndpointRef getSource(ItemCount index) override;
+    ItemCount getNumberOfDestinations() override;
+    MIDIEndpointRef getDestination(ItemCount index) override;
+    OSStatus portConnectSource(MIDIPortRef port, MIDIEndpointRef source, void* connRefCon) override;
+    OSStatus portDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) override;
+    OSStatus send(MIDIPortRef port, MIDIEndpointRef destination,
+                  const MIDIPacketList* list) override;
+    OSStatus received(MIDIEndpointRef source, const MIDIPacketList* list) override;
+    OSStatus flushOutput(MIDIEndpointRef destination) override;
+    OSStatus objectGetStringProperty(MIDIObjectRef object, MIDIPropertyKey key,
+                                     QString* outValue) override;
+    OSStatus objectGetIntegerProperty(MIDIObjectRef object, MIDIPropertyKey key,
+                                      int32_t* outValue) override;
+    OSStatus objectSetIntegerProperty(MIDIObjectRef object, MIDIPropertyKey key,
+                                      int32_t value) override;
+    OSStatus objectGetProperties(MIDIObjectRef object, QVariantMap* outProperties,
+                                 bool deep) override;
+    OSStatus endpointGetEntity(MIDIEndpointRef endpoint, MIDIEntityRef* outEntity) override;
+    OSStatus sourceCreate(MIDIClientRef client, const QString& name,
+                          MIDIEndpointRef* outSource) override;
+    OSStatus destinationCreate(MIDIClientRef client, const QString& name, MIDIReadProc readProc,
+                               void* refCon, MIDIEndpointRef* outDestination) override;
+    OSStatus endpointDispose(MIDIEndpointRef endpoint) override;
+
+    // For tests: while set, announcements are read and dropped, as when the sequencer's input
+    // overflows, so only a rescan finds what came or went.
+    void setAnnouncementsIgnored(bool ignored) { announcementsIgnored_.store(ignored); }
+
+    // What the backend knows of one external port (names are kept after the port is gone).
+    struct KnownPort {
+        QString clientName;
+        QString portName;
+        bool kernel = false;
+        bool source = false;
+        bool destination = false;
+    };
+
+private:
+    friend class alsa::Client;
+
+    std::shared_ptr<alsa::Client> findClient(int id) const;
+    std::shared_ptr<alsa::Client> anyClient() const;
+    bool isOwnClient(int id) const;
+    void refreshEndpoints();
+    bool lookUpPort(int client, int port, KnownPort* out);
+    void handleAnnouncements(const std::shared_ptr<alsa::Client>& client);
+    void notify(alsa::Client& client, MIDINotificationMessageID id, MIDIObjectRef child,
+                MIDIObjectType childType);
+    OSStatus createPort(MIDIClientRef client, const QString& name, int role, MIDIReadProc readProc,
+                        void* refCon, MIDIObjectRef* out);
+    OSStatus sendEvents(alsa::Client& client, int fromPort, int toClient, int toPort,
+                        const MIDIPacketList* list);
+
+    const std::string sequencer_;
+    std::atomic<bool> announcementsIgnored_{false};
+
+    mutable std::mutex mutex_; // guards everything below
+    std::map<int, std::shared_ptr<alsa::Client>> clients_;
+    std::map<uint32_t, KnownPort> known_; // by client << 8 | port
+    std::vector<MIDIEndpointRef> sources_;
+    std::vector<MIDIEndpointRef> destinations_;
+};

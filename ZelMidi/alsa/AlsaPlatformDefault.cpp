@@ -1,0 +1,6 @@
+#include "MidiService.h"
+#include "alsa/AlsaMidiService.h"
+
+std::shared_ptr<MidiService> MidiService::platformDefault() {
+    return std::make_shared<AlsaMidiService>();
+}

@@ -1,0 +1,445 @@
+#include "AppDelegate.h"
+
+#include "MainWindow.h"
+#include "SystemLog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QMenu>
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// The name of the send command, as the menu validation compares it.
+constexpr const char* kSendFileActionName = "sendFile";
+constexpr const char* kLocateFileMessage = "Locate the Mirt firmware .dfu file";
+constexpr const char* kFirmwareSuffix = "dfu";
+constexpr size_t kSysExFrameSize = 256;
+
+// A file dialog that refuses to accept anything but .dfu files: a typed name can otherwise
+// bypass the name filter.
+class DfuFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        const QStringList files = selectedFiles();
+        for (const QString& file : files) {
+            const QFileInfo info(file);
+            if (info.isDir()) {
+                // Let the dialog open the directory, as it does for a typed directory.
+                QFileDialog::accept();
+                return;
+            }
+            if (info.suffix().compare(QLatin1StringView(kFirmwareSuffix), Qt::CaseInsensitive) !=
+                0) {
+                QApplication::beep();
+                return;
+            }
+        }
+        QFileDialog::accept();
+    }
+};
+
+// Shows `message` above everything else in Qt's own file dialog, where a file panel shows its
+// message (the title alone is hidden by desktops that attach modal dialogs to their window).
+void addMessageOnTop(QFileDialog& dialog, const QString& message) {
+    auto* grid = qobject_cast<QGridLayout*>(dialog.layout());
+    if (grid == nullptr) {
+        return;
+    }
+    struct Placed {
+        QLayoutItem* item;
+        int row, column, rowSpan, columnSpan;
+    };
+    std::vector<Placed> placed;
+    for (int i = grid->count() - 1; i >= 0; --i) {
+        Placed p{nullptr, 0, 0, 0, 0};
+        grid->getItemPosition(i, &p.row, &p.column, &p.rowSpan, &p.columnSpan);
+        p.item = grid->takeAt(i);
+        placed.push_back(p);
+    }
+    const int columns = std::max(grid->columnCount(), 1);
+    for (const Placed& p : placed) {
+        grid->addItem(p.item, p.row + 1, p.column, p.rowSpan, p.columnSpan);
+    }
+    auto* label = new QLabel(message, &dialog);
+    label->setObjectName(QStringLiteral("locateFileMessage"));
+    label->setWordWrap(true);
+    grid->addWidget(label, 0, 0, 1, columns);
+}
+
+} // namespace
+
+AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& window, QObject* parent)
+    : QObject(parent), service_(std::move(service)), inbox_(MainThreadInbox::create()) {
+    setWindow(&window);
+    setFilePath(window.filePath());
+    setDeviceFoundText(window.deviceFoundText());
+    setSendFile(window.sendFile());
+    connectWindow(window);
+}
+
+AppDelegate::~AppDelegate() {
+    // No receive thread may reach this object from now on, nor may queued input run.
+    retireReceiver();
+    inbox_->close();
+    // Send threads read `midi`; they end before it goes, so none holds the last reference.
+    waitForSends();
+    if (const std::shared_ptr<ZelMidi> midi = midi_.exchange(nullptr)) {
+        midi->setDelegate(nullptr);
+    }
+}
+
+void AppDelegate::connectWindow(MainWindow& window) {
+    connect(window.chooseFile(), &QPushButton::clicked, this,
+            [this, button = window.chooseFile()] { locateFile(button); });
+    connect(window.locateFileAction(), &QAction::triggered, this,
+            [this, action = window.locateFileAction()] { locateFile(action); });
+    connect(window.sendFile(), &QPushButton::clicked, this,
+            [this, button = window.sendFile()] { sendFile(button); });
+    connect(window.sendFileAction(), &QAction::triggered, this,
+            [this, action = window.sendFileAction()] {
+                // Validated again when triggered: a shortcut does not go through the menu.
+                if (validateMenuItem(action)) {
+                    sendFile(action);
+                }
+            });
+    QMenu* menu = window.fileMenu();
+    connect(menu, &QMenu::aboutToShow, this, [this, menu] {
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                action->setEnabled(validateMenuItem(action));
+            }
+        }
+    });
+    // Outside the open menu every command stays reachable by its shortcut, which validates
+    // when triggered.
+    connect(menu, &QMenu::aboutToHide, this, [menu] {
+        for (QAction* action : menu->actions()) {
+            action->setEnabled(true);
+        }
+    });
+}
+
+// ---- Start-up and shutdown --------------------------------------------------------------------
+
+void AppDelegate::applicationDidFinishLaunching() {
+    setFileLoaded(0);
+    setDeviceFound(0);
+    updateFilePath(nullptr);
+    enableMIDI();
+}
+
+void AppDelegate::applicationWillTerminate() {
+    disableMIDI();
+}
+
+// ---- Session life -----------------------------------------------------------------------------
+
+void AppDelegate::enableMIDI() {
+    std::shared_ptr<ZelMidi> midi = ZelMidi::create(service_);
+    if (const std::shared_ptr<ZelMidi> old = midi_.exchange(midi)) {
+        old->setDelegate(nullptr);
+    }
+    midi->setNetworkEnabled(true);
+    midi->setDelegate(this);
+    checkMirtMidiDevice();
+}
+
+void AppDelegate::disableMIDI() {
+    if (const std::shared_ptr<ZelMidi> old = midi_.exchange(nullptr)) {
+        // A send still under way may keep the session a moment longer; it no longer reports here.
+        old->setDelegate(nullptr);
+    }
+    checkMirtMidiDevice();
+}
+
+void AppDelegate::resetMIDI() {
+    disableMIDI();
+    enableMIDI();
+}
+
+// ---- Device detection -------------------------------------------------------------------------
+
+QStringList AppDelegate::listAllInterfaces() const {
+    QStringList names;
+    const std::shared_ptr<ZelMidi> midi = this->midi();
+    if (midi == nullptr) {
+        return names;
+    }
+    for (const auto& source : midi->sources()) {
+        names << source->name();
+    }
+    for (const auto& destination : midi->destinations()) {
+        names << destination->name();
+    }
+    return names;
+}
+
+uint8_t AppDelegate::checkMirtMidiDevice() {
+    const QStringList names = listAllInterfaces();
+    setDeviceFound(0);
+    for (const QString& name : names) {
+        if (name.contains(QLatin1StringView(kDeviceMatchKey), Qt::CaseInsensitive)) {
+            setDeviceFound(1);
+            break;
+        }
+    }
+    if (const QPointer<QLabel> label = deviceFoundText()) {
+        label->setText(
+            QString::fromLatin1(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
+    }
+    updateSendButton();
+    return deviceFound();
+}
+
+void AppDelegate::updateSendButton() {
+    // fileLoaded is read only when the device is there.
+    const bool enabled = deviceFound() != 0 && fileLoaded() != 0;
+    if (QPushButton* button = sendFile()) {
+        button->setEnabled(enabled);
+    }
+}
+
+void AppDelegate::updateFilePath(const std::shared_ptr<const QUrl>& url) {
+    const QPointer<QLineEdit> field = filePath();
+    if (url != nullptr) {
+        const QString path =
+            url->isLocalFile() ? url->toLocalFile() : url->path(QUrl::FullyDecoded);
+        if (field != nullptr) {
+            field->setText(path);
+        }
+        setFileLoaded(1);
+    } else {
+        if (field != nullptr) {
+            field->setText(QStringLiteral("-"));
+        }
+        setFileLoaded(0);
+    }
+    updateSendButton();
+}
+
+namespace {
+
+// Whether `name` begins with `text`, compared code unit by code unit.
+bool beginsWith(const QString& name, const QString& text) {
+    if (name.size() < text.size()) {
+        return false;
+    }
+    return QStringView(name).left(text.size()) == QStringView(text);
+}
+
+} // namespace
+
+uint8_t AppDelegate::isConnectedToMIDIIn(const QString& text) const {
+    const std::shared_ptr<ZelMidi> midi = this->midi();
+    if (midi == nullptr) {
+        return 0;
+    }
+    for (const auto& source : midi->sources()) {
+        if (beginsWith(source->name(), text)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+uint8_t AppDelegate::isConnectedToMIDIOut(const QString& text) const {
+    const std::shared_ptr<ZelMidi> midi = this->midi();
+    if (midi == nullptr) {
+        return 0;
+    }
+    for (const auto& destination : midi->destinations()) {
+        if (beginsWith(destination->name(), text)) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// ---- Session callbacks ------------------------------------------------------------------------
+
+void AppDelegate::midiSourceAdded(ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiSource>& source) {
+    if (source != nullptr) {
+        source->addDelegate(this);
+    }
+    checkMirtMidiDevice();
+}
+
+void AppDelegate::midiSourceRemoved(ZelMidi& /*midi*/,
+                                    const std::shared_ptr<ZelMidiSource>& /*source*/) {
+    checkMirtMidiDevice();
+}
+
+void AppDelegate::midiDestinationAdded(ZelMidi& /*midi*/,
+                                       const std::shared_ptr<ZelMidiDestination>& /*destination*/) {
+    checkMirtMidiDevice();
+}
+
+void AppDelegate::midiDestinationRemoved(
+    ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiDestination>& /*destination*/) {
+    checkMirtMidiDevice();
+}
+
+// ---- MIDI input -------------------------------------------------------------------------------
+
+void AppDelegate::midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPacketList* list) {
+    if (list == nullptr) {
+        return;
+    }
+    const uint32_t count = packetListCount(list);
+    MIDIConstPacketPtr packet = packetListFirst(list);
+    for (uint32_t i = 0; i < count; ++i, packet = packetNext(packet)) {
+        const uint16_t length = packetLength(packet);
+        if (length == 0) {
+            continue; // no first byte to judge, nothing to pass on
+        }
+        if (packetData(packet)[0] >= 0xF8) {
+            continue; // System Real-Time
+        }
+        // The record holds the packet's own bytes only (at most its 256 data bytes); the rest
+        // stays zero, and nothing past this packet in the list is read.
+        const size_t dataBytes = std::min<size_t>(length, sizeof(MIDIPacket::data));
+        const auto recordLength = static_cast<uint16_t>(dataBytes);
+        QByteArray record(static_cast<qsizetype>(sizeof(MIDIPacket)), '\0');
+        char* bytes = record.data();
+        std::memcpy(bytes + offsetof(MIDIPacket, timeStamp),
+                    packet + offsetof(MIDIPacket, timeStamp), sizeof(MIDITimeStamp));
+        std::memcpy(bytes + offsetof(MIDIPacket, length), &recordLength, sizeof recordLength);
+        std::memcpy(bytes + offsetof(MIDIPacket, data), packetData(packet), dataBytes);
+        inbox_->post([this, record = std::move(record)] { midiParser(record); });
+    }
+}
+
+void AppDelegate::midiParser(const QByteArray& record) {
+    if (record.size() != static_cast<qsizetype>(sizeof(MIDIPacket))) {
+        return;
+    }
+    MIDIPacket packet;
+    std::memcpy(&packet, record.constData(), sizeof packet);
+    if (packet.data[0] >= 0xF0) {
+        midiSysExReceived(&packet);
+    }
+}
+
+void AppDelegate::midiSysExReceived(const MIDIPacket* /*record*/) {}
+
+// ---- SysEx sending ----------------------------------------------------------------------------
+
+void AppDelegate::sendMidiSysEx(const uint8_t* payload, uint8_t length) {
+    if (length > kMaxSysExPayload) {
+        systemLog(QStringLiteral("SysEx not sent: a payload of %1 bytes does not fit the frame "
+                                 "(at most %2 bytes)")
+                      .arg(length)
+                      .arg(kMaxSysExPayload));
+        return;
+    }
+    if (length > 0 && payload == nullptr) {
+        return;
+    }
+    uint8_t buffer[kSysExFrameSize];
+    buffer[0] = 0xF0;
+    if (length > 0) {
+        std::memcpy(buffer + 1, payload, length);
+    }
+    buffer[length + 1] = 0xF7;
+    const size_t frameLength = size_t{length} + 2;
+    const QByteArray frame(reinterpret_cast<const char*>(buffer),
+                           static_cast<qsizetype>(frameLength));
+
+    reapFinishedSends();
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread thread([this, frame, done] {
+        sendMidiDataInBackground(frame);
+        done->store(true, std::memory_order_release);
+    });
+    sendThreads_.push_back({std::move(thread), std::move(done)});
+
+    QString text;
+    for (size_t i = 0; i < frameLength; ++i) {
+        text += QStringLiteral(" %1").arg(buffer[i], 2, 16, QLatin1Char('0'));
+    }
+    systemLog(QStringLiteral("Sending SysEx: [%1]").arg(text));
+}
+
+void AppDelegate::sendMidiDataInBackground(QByteArray frame) {
+    // This thread's own reference: the session stays valid for the whole send.
+    if (const std::shared_ptr<ZelMidi> midi = this->midi()) {
+        midi->sendBytes(reinterpret_cast<const uint8_t*>(frame.constData()),
+                        static_cast<uint32_t>(frame.size()));
+    }
+}
+
+void AppDelegate::reapFinishedSends() {
+    std::erase_if(sendThreads_, [](SendThread& send) {
+        if (!send.done->load(std::memory_order_acquire)) {
+            return false;
+        }
+        send.thread.join();
+        return true;
+    });
+}
+
+void AppDelegate::waitForSends() {
+    for (SendThread& send : sendThreads_) {
+        send.thread.join();
+    }
+    sendThreads_.clear();
+}
+
+// ---- Firmware file selection ------------------------------------------------------------------
+
+void AppDelegate::locateFile(QObject* /*sender*/) {
+    if (fileDialog_ != nullptr) {
+        fileDialog_->raise();
+        return;
+    }
+    auto* dialog = new DfuFileDialog(window());
+    // Qt's own dialog: it honours every setting below and is window-modal on all desktops.
+    dialog->setOption(QFileDialog::DontUseNativeDialog, true);
+    dialog->setAcceptMode(QFileDialog::AcceptOpen);
+    dialog->setFileMode(QFileDialog::ExistingFile); // one existing file, no directory
+    dialog->setOption(QFileDialog::ReadOnly, true); // no "New Folder", no renaming or deleting
+    dialog->setLabelText(QFileDialog::Accept, tr("Choose"));
+    dialog->setWindowTitle(QString::fromLatin1(kLocateFileMessage));
+    addMessageOnTop(*dialog, QString::fromLatin1(kLocateFileMessage));
+    dialog->setNameFilter(
+        QStringLiteral("Mirt firmware (*.%1)").arg(QLatin1StringView(kFirmwareSuffix)));
+    dialog->setWindowModality(Qt::WindowModal);
+    fileDialog_ = dialog;
+    connect(dialog, &QDialog::finished, this, [this, dialog](int response) {
+        locateFileCompleted(response, dialog->selectedUrls());
+        fileDialog_ = nullptr;
+        dialog->deleteLater();
+    });
+    dialog->open();
+}
+
+void AppDelegate::locateFileCompleted(int response, const QList<QUrl>& urls) {
+    if (response != QDialog::Accepted) {
+        return;
+    }
+    if (fileDialog_ != nullptr) {
+        fileDialog_->hide();
+    }
+    if (urls.isEmpty()) {
+        return;
+    }
+    setFirmwareURL(std::make_shared<const QUrl>(urls.first()));
+    updateFilePath(firmwareURL());
+}
+
+bool AppDelegate::validateMenuItem(QAction* item) const {
+    if (item == nullptr ||
+        item->property("action").toString() != QLatin1StringView(kSendFileActionName)) {
+        return true;
+    }
+    const std::shared_ptr<const QUrl> url = firmwareURL();
+    return url != nullptr && url->isLocalFile();
+}

@@ -1,0 +1,59 @@
+#include "ProgressDLG.h"
+
+#include "ui_ProgressDLG.h"
+
+#include <QShowEvent>
+#include <QtMath>
+
+ProgressDLG::ProgressDLG(QWidget* parent) : QDialog(parent), ui_(new Ui::ProgressDLG) {
+    ui_->setupUi(this);
+    setSpinIndicator(ui_->spinIndicator);
+    setProgressBar(ui_->progressBar);
+    // No close button: only the update procedure ends this window.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+}
+
+ProgressDLG::~ProgressDLG() = default;
+
+void ProgressDLG::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!windowLoaded_) {
+        windowLoaded_ = true;
+        windowDidLoad();
+    }
+}
+
+void ProgressDLG::windowDidLoad() {
+    // A bar with the range 0..0 is Qt's busy indicator: the style animates it while shown.
+    if (const QPointer<QProgressBar> spinner = spinIndicator()) {
+        spinner->setRange(0, 0);
+    }
+}
+
+void ProgressDLG::setProgressValue(float value) {
+    progressValue_ = value;
+    if (const QPointer<QProgressBar> bar = progressBar()) {
+        bar->setValue(qRound(static_cast<double>(value) * kBarScale));
+    }
+    emit progressValueSet(value);
+}
+
+QPointer<QProgressBar> ProgressDLG::spinIndicator() const {
+    std::lock_guard lock(mutex_);
+    return spinIndicator_;
+}
+
+void ProgressDLG::setSpinIndicator(QProgressBar* indicator) {
+    std::lock_guard lock(mutex_);
+    spinIndicator_ = indicator;
+}
+
+QPointer<QProgressBar> ProgressDLG::progressBar() const {
+    std::lock_guard lock(mutex_);
+    return progressBar_;
+}
+
+void ProgressDLG::setProgressBar(QProgressBar* bar) {
+    std::lock_guard lock(mutex_);
+    progressBar_ = bar;
+}

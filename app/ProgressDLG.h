@@ -1,0 +1,58 @@
+// The progress window shown while the flasher runs: a busy indicator that turns for as long as
+// the window is shown, and a bar for the update's progress as a fraction from 0 to 1.
+#pragma once
+
+#include <QDialog>
+#include <QPointer>
+#include <QProgressBar>
+#include <memory>
+#include <mutex>
+
+namespace Ui {
+class ProgressDLG;
+}
+
+class ProgressDLG : public QDialog {
+    Q_OBJECT
+public:
+    // The bar's range is 0..kBarScale: a fraction v shows as qRound(v * kBarScale).
+    static constexpr int kBarScale = 1000;
+
+    // Builds the window from resources/ProgressDLG.ui; nothing turns until it is first shown.
+    explicit ProgressDLG(QWidget* parent = nullptr);
+    ~ProgressDLG() override;
+
+    // Runs once, when the window is first shown: starts the busy indicator, which the dialog
+    // never stops.
+    virtual void windowDidLoad();
+    bool isWindowLoaded() const { return windowLoaded_; }
+
+    // A fraction between 0 and 1, shown without clamping.
+    void setProgressValue(float value);
+    float progressValue() const { return progressValue_; }
+
+    // Weak references to the window's indicators, with atomic accessors.
+    QPointer<QProgressBar> spinIndicator() const;
+    void setSpinIndicator(QProgressBar* indicator);
+    QPointer<QProgressBar> progressBar() const;
+    void setProgressBar(QProgressBar* bar);
+
+signals:
+    // Every setProgressValue call, with its value.
+    void progressValueSet(float value);
+
+public slots:
+    // The window cannot be dismissed by the user (Escape, close button): the update ends it.
+    void reject() override {}
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    std::unique_ptr<Ui::ProgressDLG> ui_;
+    mutable std::mutex mutex_;
+    QPointer<QProgressBar> spinIndicator_;
+    QPointer<QProgressBar> progressBar_;
+    bool windowLoaded_ = false;
+    float progressValue_ = 0.0f;
+};

@@ -1,0 +1,153 @@
+// The flasher as a real child process: argument list, combined output, failures, clean-up.
+#include "FlasherRun.h"
+
+#include "SystemLog.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <cerrno>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+namespace {
+
+const QString kHeader =
+    QStringLiteral("Command sent: dfu-util -a 0 -d 0483:df11 \nCommand Output: ");
+
+class FlasherRunTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+
+    // Puts the test flasher `script` into the temporary directory as dfu-util.
+    QString install(const char* script) {
+        const QString target = FlasherRun::launchPathIn(dir_.path());
+        QFile::remove(target);
+        EXPECT_TRUE(
+            QFile::copy(QStringLiteral(VQ_FLASHERS_DIR "/") + QLatin1String(script), target));
+        EXPECT_TRUE(
+            QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        return target;
+    }
+
+    QVariantMap run(const QString& firmware = QStringLiteral("/tmp/fw.dfu"),
+                    FlasherRun::ReadFunction read = nullptr) {
+        FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
+                           FlasherRun::argumentsFor(firmware));
+        if (read != nullptr) {
+            flasher.setReadFunction(read);
+        }
+        return flasher.run();
+    }
+
+    static int openDescriptors() { return static_cast<int>(QDir("/proc/self/fd").count()); }
+    // True when this process has no child left, running or unreaped.
+    static bool noChildren() { return ::waitpid(-1, nullptr, WNOHANG) < 0 && errno == ECHILD; }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(FlasherRunTest, TheEightArgumentsReachTheFlasherUnchanged) {
+    install("record-argv.sh");
+    const QString firmware = dir_.filePath(QStringLiteral("my dir/fw 100%41 %zz \"q\" $HOME.dfu"));
+    const QVariantMap result = run(firmware);
+    EXPECT_EQ(result.value("err").toInt(), 0);
+
+    QFile argv(dir_.filePath(QStringLiteral("argv.bin")));
+    ASSERT_TRUE(argv.open(QIODevice::ReadOnly));
+    QList<QByteArray> entries = argv.readAll().split('\0');
+    ASSERT_EQ(entries.takeLast(), QByteArray()); // each entry ends with a NUL
+    QStringList received;
+    for (const QByteArray& entry : entries) {
+        received << QString::fromUtf8(entry);
+    }
+    EXPECT_EQ(received,
+              (QStringList{"-a", "0", "-d", "0483:df11", "-s", ":leave", "-D", firmware}));
+}
+
+TEST_F(FlasherRunTest, BothStreamsArriveInWriteOrderInTheOutputText) {
+    install("dfuse-success.sh");
+    SystemLogCapture log;
+    const QVariantMap result = run();
+    EXPECT_EQ(result.value("err").toInt(), 0);
+    const QString text = result.value("outputString").toString();
+    EXPECT_TRUE(text.startsWith(kHeader + "dfu-util 0.11\n")) << text.toStdString();
+    EXPECT_TRUE(text.endsWith(QStringLiteral("Submitting leave request...\n"
+                                             "dfu-util: Error during download get_status\n\n")))
+        << text.toStdString();
+    // The log line carries the decoded output without the header.
+    const QString output = text.mid(kHeader.size()).chopped(1);
+    EXPECT_TRUE(log.lines().contains(QStringLiteral("command returned:\n") + output));
+}
+
+TEST_F(FlasherRunTest, ASilentFailingFlasherStillCountsAsStarted) {
+    install("silent.sh");
+    const QVariantMap result = run();
+    EXPECT_EQ(result.value("err").toInt(), 0);
+    EXPECT_EQ(result.value("outputString").toString(), kHeader + "\n");
+}
+
+TEST_F(FlasherRunTest, NoExecutableAtTheLaunchPathIsAFailedStart) {
+    SystemLogCapture log;
+    const QVariantMap expected{{"err", -1},
+                               {"outputString", "Sorry, the command produced an exception"}};
+    EXPECT_EQ(run(), expected);
+
+    // A file that cannot be executed fails the same way.
+    const QString target = install("capitals.sh");
+    ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
+    EXPECT_EQ(run(), expected);
+    EXPECT_TRUE(log.lines().filter(QStringLiteral("command returned")).isEmpty());
+}
+
+ssize_t failingRead(int fd, void* buffer, size_t size) {
+    // Some output first, then the pipe fails.
+    static thread_local int calls = 0;
+    if (calls++ == 0) {
+        return ::read(fd, buffer, size < 4 ? size : 4);
+    }
+    errno = EIO;
+    return -1;
+}
+
+TEST_F(FlasherRunTest, AReadFailureIsReportedLikeAFailedStartAndLeavesNothingBehind) {
+    install("dfuse-success.sh");
+    const int before = openDescriptors();
+    const QVariantMap result = run(QStringLiteral("/tmp/fw.dfu"), failingRead);
+    EXPECT_EQ(result.value("err").toInt(), -1);
+    EXPECT_EQ(result.value("outputString").toString(),
+              QStringLiteral("Sorry, the command produced an exception"));
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_TRUE(noChildren());
+}
+
+TEST_F(FlasherRunTest, RunsReapTheirChildAndCloseTheirPipe) {
+    install("dfuse-success.sh");
+    const int before = openDescriptors();
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(run().value("err").toInt(), 0);
+        EXPECT_TRUE(noChildren()) << "run " << i;
+    }
+    QFile::remove(FlasherRun::launchPathIn(dir_.path()));
+    EXPECT_EQ(run().value("err").toInt(), -1);
+    EXPECT_EQ(openDescriptors(), before);
+    EXPECT_EQ(FlasherRun::runningCount(), 0);
+}
+
+TEST_F(FlasherRunTest, UndecodableBytesBecomeReplacementCharacters) {
+    install("undecodable.sh");
+    const QString text = run().value("outputString").toString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Device name: \uFFFD\uFFFD\uFFFD Flash\n")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("Download done.\n")));
+    EXPECT_TRUE(text.endsWith(QStringLiteral("trailing \uFFFD\n\n"))) << text.toStdString();
+}
+
+TEST_F(FlasherRunTest, TheOutputIsTakenLiterally) {
+    // %-sequences in the output are text, not placeholders.
+    const QStringList arguments = FlasherRun::argumentsFor(QStringLiteral("f.dfu"));
+    EXPECT_EQ(FlasherRun::outputText(arguments, QStringLiteral("%1 %2 %3 100%")),
+              kHeader + "%1 %2 %3 100%\n");
+}
+
+} // namespace

@@ -1,0 +1,3 @@
+#!/bin/sh
+# The success phrase in capital letters.
+echo "DOWNLOAD DONE."

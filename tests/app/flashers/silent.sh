@@ -1,0 +1,3 @@
+#!/bin/sh
+# Prints nothing and fails.
+exit 3

@@ -91,8 +91,12 @@ image="$kernel/vmlinux"
 console=${log:-$run/console.log}
 vm_log "booting $(basename "$kernel") (emulated, timeout ${timeout}s): $*"
 # Emulation (TCG) rather than KVM: the same on every machine, nested or not.
+# TCG faults on the masked-off lanes of AVX2 masked loads (vpmaskmovd), which Qt's raster engine
+# uses at buffer starts; without redzones (ThreadSanitizer) that reaches an unmapped page. A CPU
+# without AVX keeps Qt on its SSE paths (switching off AVX2 alone leaves code that assumes it).
+vm_cpu=${VQ_VM_CPU:-max,avx=off,avx2=off}
 {
-    timeout --kill-after=10 "$timeout" "$qemu" -accel tcg -cpu max -m 1024 -smp 2 \
+    timeout --kill-after=10 "$timeout" "$qemu" -accel tcg -cpu "$vm_cpu" -m 1024 -smp 2 \
         -nodefaults -display none -no-reboot -serial stdio -pidfile "$run/qemu.pid" \
         -kernel "$image" -initrd "$initrd" -append "$append" "${shares[@]}" \
         </dev/null 2>&1 && echo 0 >"$run/qemu.rc" || echo $? >"$run/qemu.rc"

@@ -690,42 +690,15 @@ OSStatus SimulatedMidiService::clientDispose(MIDIClientRef client) {
     return noErr;
 }
 
-OSStatus SimulatedMidiService::outputPortCreate(MIDIClientRef client, const QString& portName,
-                                                MIDIPortRef* outPort) {
-    std::lock_guard lock(d->model->mutex);
-    Model& m = *d->model;
-    if (auto failure = m.enter(QStringLiteral("outputPortCreate(client=%1, name=%2)")
-                                   .arg(client)
-                                   .arg(quoted(portName)),
-                               QStringLiteral("outputPortCreate"))) {
-        if (outPort != nullptr) {
-            *outPort = 0;
-        }
-        return *failure;
-    }
-    if (outPort == nullptr) {
-        return kMIDIUnknownError;
-    }
-    if (!m.isKind(client, Kind::Client)) {
-        *outPort = 0;
-        return kMIDIInvalidClient;
-    }
-    Object port;
-    port.kind = Kind::OutputPort;
-    port.name = portName;
-    port.client = client;
-    *outPort = m.add(std::move(port));
-    return noErr;
-}
-
-OSStatus SimulatedMidiService::inputPortCreate(MIDIClientRef client, const QString& portName,
-                                               MIDIReadProc readProc, void* refCon,
-                                               MIDIPortRef* outPort) {
+// The two port creations differ only in the kind of port and its read callback.
+OSStatus SimulatedMidiService::createPort(const QString& call, MIDIClientRef client,
+                                          const QString& portName, MIDIReadProc readProc,
+                                          void* refCon, MIDIPortRef* outPort) {
     std::lock_guard lock(d->model->mutex);
     Model& m = *d->model;
     if (auto failure = m.enter(
-            QStringLiteral("inputPortCreate(client=%1, name=%2)").arg(client).arg(quoted(portName)),
-            QStringLiteral("inputPortCreate"))) {
+            QStringLiteral("%1(client=%2, name=%3)").arg(call).arg(client).arg(quoted(portName)),
+            call)) {
         if (outPort != nullptr) {
             *outPort = 0;
         }
@@ -739,13 +712,26 @@ OSStatus SimulatedMidiService::inputPortCreate(MIDIClientRef client, const QStri
         return kMIDIInvalidClient;
     }
     Object port;
-    port.kind = Kind::InputPort;
+    port.kind = call == QLatin1String("inputPortCreate") ? Kind::InputPort : Kind::OutputPort;
     port.name = portName;
     port.client = client;
     port.readProc = readProc;
     port.refCon = refCon;
     *outPort = m.add(std::move(port));
     return noErr;
+}
+
+OSStatus SimulatedMidiService::outputPortCreate(MIDIClientRef client, const QString& portName,
+                                                MIDIPortRef* outPort) {
+    return createPort(QStringLiteral("outputPortCreate"), client, portName, nullptr, nullptr,
+                      outPort);
+}
+
+OSStatus SimulatedMidiService::inputPortCreate(MIDIClientRef client, const QString& portName,
+                                               MIDIReadProc readProc, void* refCon,
+                                               MIDIPortRef* outPort) {
+    return createPort(QStringLiteral("inputPortCreate"), client, portName, readProc, refCon,
+                      outPort);
 }
 
 OSStatus SimulatedMidiService::portDispose(MIDIPortRef port) {

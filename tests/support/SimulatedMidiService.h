@@ -190,6 +190,9 @@ public:
     MIDITimeStamp hostTime() override;
 
 private:
+    OSStatus createPort(const QString& call, MIDIClientRef client, const QString& portName,
+                        MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort);
+
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,5 +1,7 @@
 // The test VM's kernel, straight through libasound: the sequencer announces new ports, and a
 // snd-virmidi port hands the bytes sent to it to its rawmidi device, as a USB mixer would.
+#include "SeqTestSupport.h"
+
 #include <alsa/asoundlib.h>
 #include <chrono>
 #include <cstdint>
@@ -15,14 +17,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-// Upper bound of each wait; the kernel answers in microseconds, even under emulation.
-constexpr std::chrono::milliseconds kWaitLimit{10000};
-
-struct SeqClose {
-    void operator()(snd_seq_t* seq) const { snd_seq_close(seq); }
-};
-using Seq = std::unique_ptr<snd_seq_t, SeqClose>;
+using namespace seqtest;
 
 struct RawmidiClose {
     void operator()(snd_rawmidi_t* rawmidi) const { snd_rawmidi_close(rawmidi); }
@@ -35,48 +30,13 @@ bool insideTestVm() {
     return text.find("vq320.script=") != std::string::npos;
 }
 
-int remainingMs(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-Seq openSeq(const char* name) {
-    snd_seq_t* seq = nullptr;
-    const int err = snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
-    EXPECT_EQ(err, 0) << "snd_seq_open: " << snd_strerror(err);
-    if (err < 0) {
-        return nullptr;
-    }
-    snd_seq_set_client_name(seq, name);
-    return Seq(seq);
-}
-
 // Waits for an announcement of the given type about the given port; others are skipped.
 std::optional<snd_seq_event_t> waitForAnnounce(snd_seq_t* seq, unsigned char type,
                                                snd_seq_addr_t about) {
-    const auto deadline = Clock::now() + kWaitLimit;
-    std::vector<pollfd> fds(static_cast<size_t>(snd_seq_poll_descriptors_count(seq, POLLIN)));
-    snd_seq_poll_descriptors(seq, fds.data(), static_cast<unsigned>(fds.size()), POLLIN);
-    for (;;) {
-        snd_seq_event_t* ev = nullptr;
-        const int got = snd_seq_event_input(seq, &ev);
-        if (got >= 0 && ev != nullptr) {
-            if (ev->type == type && ev->data.addr.client == about.client &&
-                ev->data.addr.port == about.port) {
-                return *ev;
-            }
-            continue;
-        }
-        if (got != -EAGAIN) {
-            ADD_FAILURE() << "snd_seq_event_input: " << snd_strerror(got);
-            return std::nullopt;
-        }
-        const int wait = remainingMs(deadline);
-        if (wait == 0 || poll(fds.data(), fds.size(), wait) <= 0) {
-            return std::nullopt;
-        }
-    }
+    return waitForEvent(seq, [&](const snd_seq_event_t& ev) {
+        return ev.type == type && ev.data.addr.client == about.client &&
+               ev.data.addr.port == about.port;
+    });
 }
 
 // The card number of the snd-virmidi card, if one is loaded.

@@ -1,6 +1,7 @@
 // The session's virtual endpoints on the real kernel sequencer, as another program sees them:
 // it finds "Portwatch Source" and "Portwatch Destination", what it sends to the destination
 // reaches the session's receivers, and what the session publishes at the source reaches it.
+#include "SeqTestSupport.h"
 #include "ZelMidi.h"
 
 #include <QSettings>
@@ -20,14 +21,7 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-// Upper bound of each wait; the kernel answers in microseconds, even under emulation.
-constexpr std::chrono::seconds kWaitLimit{10};
-
-struct SeqClose {
-    void operator()(snd_seq_t* seq) const { snd_seq_close(seq); }
-};
-using Seq = std::unique_ptr<snd_seq_t, SeqClose>;
+using namespace seqtest;
 
 struct Port {
     snd_seq_addr_t addr{};
@@ -59,32 +53,11 @@ std::vector<Port> portsNamed(snd_seq_t* seq, const std::string& name) {
 }
 
 // Waits for the first event of `type` that comes from `from`.
-std::optional<snd_seq_event_t> waitForEvent(snd_seq_t* seq, snd_seq_event_type_t type,
-                                            snd_seq_addr_t from) {
-    const auto deadline = Clock::now() + kWaitLimit;
-    std::vector<pollfd> fds(static_cast<size_t>(snd_seq_poll_descriptors_count(seq, POLLIN)));
-    snd_seq_poll_descriptors(seq, fds.data(), static_cast<unsigned>(fds.size()), POLLIN);
-    for (;;) {
-        snd_seq_event_t* ev = nullptr;
-        const int got = snd_seq_event_input(seq, &ev);
-        if (got >= 0 && ev != nullptr) {
-            if (ev->type == type && ev->source.client == from.client &&
-                ev->source.port == from.port) {
-                return *ev;
-            }
-            continue;
-        }
-        if (got != -EAGAIN) {
-            ADD_FAILURE() << "snd_seq_event_input: " << snd_strerror(got);
-            return std::nullopt;
-        }
-        const auto left =
-            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0 ||
-            poll(fds.data(), fds.size(), static_cast<int>(left.count())) <= 0) {
-            return std::nullopt;
-        }
-    }
+std::optional<snd_seq_event_t> waitForEventFrom(snd_seq_t* seq, snd_seq_event_type_t type,
+                                                snd_seq_addr_t from) {
+    return waitForEvent(seq, [&](const snd_seq_event_t& ev) {
+        return ev.type == type && ev.source.client == from.client && ev.source.port == from.port;
+    });
 }
 
 // Collects the bytes of every packet list that reaches a source, on the receive thread.
@@ -124,10 +97,8 @@ TEST(VirtualEndpointsAlsaTest, AnotherProgramSeesSendsToAndHearsTheVirtualEndpoi
     ASSERT_TRUE(settingsDir.isValid());
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
 
-    snd_seq_t* raw = nullptr;
-    ASSERT_EQ(snd_seq_open(&raw, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK), 0);
-    const Seq other(raw);
-    snd_seq_set_client_name(other.get(), "Other Program");
+    const Seq other = openSeq("Other Program");
+    ASSERT_TRUE(other);
     const int otherPort =
         snd_seq_create_simple_port(other.get(), "Other Port",
                                    SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ |
@@ -171,7 +142,7 @@ TEST(VirtualEndpointsAlsaTest, AnotherProgramSeesSendsToAndHearsTheVirtualEndpoi
         0);
     const uint8_t change[] = {0xb3, 7, 99};
     midi->virtualSourceDestination()->sendBytes(change, sizeof change);
-    const auto heard = waitForEvent(other.get(), SND_SEQ_EVENT_CONTROLLER, sources[0].addr);
+    const auto heard = waitForEventFrom(other.get(), SND_SEQ_EVENT_CONTROLLER, sources[0].addr);
     ASSERT_TRUE(heard.has_value()) << "nothing arrived from Portwatch Source";
     EXPECT_EQ(heard->data.control.channel, 3);
     EXPECT_EQ(heard->data.control.param, 7u);

@@ -165,9 +165,18 @@ INSTANTIATE_TEST_SUITE_P(
              DfuState::idle,
              DfuStatus::ok,
              0},
-        Case{"LeaveWithoutADownload",
+        Case{"LeaveFromIdle",
              {},
-             [](Loader& l) { EXPECT_EQ(l.dnload(0, {}).kind, Answer::Kind::stall); },
+             [](Loader& l) { EXPECT_EQ(l.dnload(0, {}).kind, Answer::Kind::ack); },
+             DfuState::manifestSync,
+             DfuStatus::ok,
+             0},
+        Case{"LeaveWhileUploading",
+             {},
+             [](Loader& l) {
+                 l.device.handle({kIn, 2, 0, 0, 4});
+                 EXPECT_EQ(l.dnload(0, {}).kind, Answer::Kind::stall);
+             },
              DfuState::error,
              DfuStatus::errStalledPkt,
              0},

@@ -98,10 +98,7 @@ DfuseDevice::Answer DfuseDevice::download(const SetupRequest& request,
         return stall(DfuStatus::errStalledPkt);
     }
     if (request.length == 0) {
-        // Leaving: only after something was downloaded (the address set, at least).
-        if (state_ != DfuState::dnloadIdle) {
-            return stall(DfuStatus::errStalledPkt);
-        }
+        // Leaving. A DfuSe loader also leaves from idle: dfu-util aborts to idle first.
         state_ = DfuState::manifestSync;
         return {};
     }

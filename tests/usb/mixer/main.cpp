@@ -1,14 +1,14 @@
 // The emulated MIRT VQ320 on the real USB stack (see docs/VM-TESTS.md): a USB-MIDI device that
 // restarts into an STM32-style DfuSe loader on the enter-DFU SysEx, takes a firmware download
 // into its flash model and comes back as a MIDI device. Runs as root where dummy_hcd, configfs
-// and gadgetfs are loaded (the test VM). It reports on standard output, one line each:
+// and vhci_hcd are loaded (the test VM). It reports on standard output, one line each:
 //   MIDI plugged in | RECEIVED f0 .. f7 | RESTARTING | LOADER plugged in |
 //   RESET after N blocks | VANISHED after N blocks | DUMP path | ERROR text
 // and unplugs and exits when its standard input closes.
 #include "DfuseDevice.h"
 #include "FlashModel.h"
-#include "GadgetfsLoader.h"
 #include "MidiGadget.h"
+#include "UsbipLoader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -27,13 +27,14 @@ const std::vector<unsigned char> kEnterLoader = {0xF0, 0x60, 0x07, 0x10, 0x4D, 0
 
 struct Options {
     std::string controller = "dummy_udc.0";
-    std::string gadgetfsFile = "/dev/gadget/dummy_udc";
+    std::string vhci = "/sys/devices/platform/vhci_hcd.0";
     int loaderDelayMs = 200;
     uint32_t pollTimeoutMs = 1;
     bool ignoreSysEx = false;
     std::optional<int> failWriteAfter;
     std::optional<int> vanishAfter;
     bool resetOnLeave = false;
+    bool trace = false;
     std::string dumpPath;
 };
 
@@ -46,7 +47,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: vq_emulated_mixer [--dump FILE] [--loader-delay-ms N] [--ignore-sysex]\n"
                  "         [--fail-write-after BLOCKS] [--vanish-after BLOCKS] [--reset-on-leave]\n"
-                 "         [--poll-timeout-ms N] [--controller UDC] [--gadgetfs FILE]\n");
+                 "         [--poll-timeout-ms N] [--controller UDC] [--vhci DIR] [--trace]\n");
 }
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -57,6 +58,8 @@ std::optional<Options> parse(int argc, char** argv) {
         auto number = [&]() { return std::atoi(argv[++i]); };
         if (arg == "--ignore-sysex") {
             o.ignoreSysEx = true;
+        } else if (arg == "--trace") {
+            o.trace = true;
         } else if (arg == "--reset-on-leave") {
             o.resetOnLeave = true;
         } else if (!hasValue) {
@@ -73,8 +76,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.vanishAfter = number();
         } else if (arg == "--controller") {
             o.controller = argv[++i];
-        } else if (arg == "--gadgetfs") {
-            o.gadgetfsFile = argv[++i];
+        } else if (arg == "--vhci") {
+            o.vhci = argv[++i];
         } else {
             return std::nullopt;
         }
@@ -137,9 +140,9 @@ int main(int argc, char** argv) {
         }
 
         DfuseDevice device(flash, {options->pollTimeoutMs, options->failWriteAfter});
-        GadgetfsLoader loader(device, options->gadgetfsFile, kLayout,
-                              {options->vanishAfter, options->resetOnLeave}, report);
-        const GadgetfsLoader::Ending ending = loader.run(STDIN_FILENO);
+        UsbipLoader loader(device, options->vhci, kLayout,
+                           {options->vanishAfter, options->resetOnLeave, options->trace}, report);
+        const UsbipLoader::Ending ending = loader.run(STDIN_FILENO);
         const std::string blocks = std::to_string(device.dataBlocksWritten()) + " blocks";
         if (!options->dumpPath.empty()) {
             if (!dump(flash, options->dumpPath)) {
@@ -149,15 +152,15 @@ int main(int argc, char** argv) {
             report("DUMP " + options->dumpPath);
         }
         switch (ending) {
-        case GadgetfsLoader::Ending::reset:
+        case UsbipLoader::Ending::reset:
             report("RESET after " + blocks);
             break;
-        case GadgetfsLoader::Ending::vanished:
+        case UsbipLoader::Ending::vanished:
             report("VANISHED after " + blocks);
             break;
-        case GadgetfsLoader::Ending::stopped:
+        case UsbipLoader::Ending::stopped:
             return 0;
-        case GadgetfsLoader::Ending::failed:
+        case UsbipLoader::Ending::failed:
             return 1;
         }
         // Back in MIDI mode, as after a power cycle.

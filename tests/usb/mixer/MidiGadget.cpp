@@ -4,6 +4,7 @@
 #include <cstring>
 #include <fstream>
 #include <poll.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -31,6 +32,9 @@ MidiGadget::MidiGadget(std::string controller, std::function<void(const std::str
 MidiGadget::~MidiGadget() {
     unplug();
     remove();
+    if (seq_) {
+        snd_seq_close(seq_);
+    }
 }
 
 bool MidiGadget::create() {
@@ -78,80 +82,94 @@ bool MidiGadget::plugIn() {
         log_("ERROR cannot bind the MIDI gadget to " + controller_ + ": " + std::strerror(errno));
         return false;
     }
-    return openRawMidi();
+    return openGadgetPort();
 }
 
-bool MidiGadget::openRawMidi() {
+bool MidiGadget::openGadgetPort() {
+    // The gadget's card is a sequencer client of its own; the updater under test subscribes
+    // to it too (it lists every source), so it is read through the sequencer rather than by
+    // opening its raw MIDI device, which only one reader can hold.
     const int card = snd_card_get_index(kCardId);
     if (card < 0) {
         log_(std::string("ERROR the gadget's sound card ") + kCardId + " did not appear");
         return false;
     }
-    const std::string name = "hw:" + std::to_string(card) + ",0";
-    const int err = snd_rawmidi_open(&input_, nullptr, name.c_str(), SND_RAWMIDI_NONBLOCK);
-    if (err < 0) {
-        log_("ERROR cannot open " + name + ": " + snd_strerror(err));
-        input_ = nullptr;
-        return false;
+    if (!seq_) {
+        if (const int err = snd_seq_open(&seq_, "default", SND_SEQ_OPEN_INPUT, 0); err < 0) {
+            log_(std::string("ERROR no sequencer: ") + snd_strerror(err));
+            seq_ = nullptr;
+            return false;
+        }
+        snd_seq_set_client_name(seq_, "Emulated mixer, gadget side");
+        // Written to only by its own subscription: no SUBS_WRITE, so nobody else connects.
+        port_ = snd_seq_create_simple_port(seq_, "gadget input", SND_SEQ_PORT_CAP_WRITE,
+                                           SND_SEQ_PORT_TYPE_APPLICATION);
+        if (port_ < 0) {
+            log_(std::string("ERROR cannot create a port: ") + snd_strerror(port_));
+            return false;
+        }
     }
-    partial_.clear();
-    complete_.clear();
-    inSysEx_ = false;
-    return true;
+    snd_seq_client_info_t* info;
+    snd_seq_client_info_alloca(&info);
+    snd_seq_client_info_set_client(info, -1);
+    while (snd_seq_query_next_client(seq_, info) >= 0) {
+        if (snd_seq_client_info_get_card(info) == card) {
+            const int client = snd_seq_client_info_get_client(info);
+            if (const int err = snd_seq_connect_from(seq_, port_, client, 0); err < 0) {
+                log_(std::string("ERROR cannot subscribe to the gadget's port: ") +
+                     snd_strerror(err));
+                return false;
+            }
+            partial_.clear();
+            complete_.clear();
+            inSysEx_ = false;
+            return true;
+        }
+    }
+    log_("ERROR the gadget's card has no sequencer client");
+    return false;
 }
 
 void MidiGadget::unplug() {
-    if (input_) {
-        snd_rawmidi_close(input_);
-        input_ = nullptr;
-    }
     if (created_) {
         writeFile(kGadget + "/UDC", "\n");
     }
 }
 
 bool MidiGadget::nextSysEx(int stopFd, std::vector<unsigned char>& message) {
-    if (!complete_.empty()) {
-        message = std::move(complete_.front());
-        complete_.pop_front();
-        return true;
-    }
-    if (!input_) {
+    if (!seq_) {
         return false;
     }
-    const int count = snd_rawmidi_poll_descriptors_count(input_);
+    const int count = snd_seq_poll_descriptors_count(seq_, POLLIN);
     std::vector<pollfd> fds(static_cast<size_t>(count) + 1);
     fds[0] = {stopFd, POLLIN, 0};
-    snd_rawmidi_poll_descriptors(input_, fds.data() + 1, static_cast<unsigned>(count));
-    for (;;) {
-        if (poll(fds.data(), fds.size(), -1) < 0) {
-            if (errno == EINTR) {
+    snd_seq_poll_descriptors(seq_, fds.data() + 1, static_cast<unsigned>(count), POLLIN);
+    while (complete_.empty()) {
+        if (snd_seq_event_input_pending(seq_, 1) <= 0) {
+            if (poll(fds.data(), fds.size(), -1) < 0 && errno != EINTR) {
+                return false;
+            }
+            if (fds[0].revents != 0) {
+                return false;
+            }
+            if (snd_seq_event_input_pending(seq_, 1) <= 0) {
                 continue;
             }
-            return false;
         }
-        if (fds[0].revents != 0) {
-            return false;
-        }
-        unsigned char buffer[256];
-        const ssize_t n = snd_rawmidi_read(input_, buffer, sizeof buffer);
-        if (n == -EAGAIN) {
+        snd_seq_event_t* event = nullptr;
+        if (snd_seq_event_input(seq_, &event) < 0 || !event) {
             continue;
         }
-        if (n < 0) {
-            log_(std::string("ERROR reading the gadget's raw MIDI: ") +
-                 snd_strerror(static_cast<int>(n)));
-            return false;
-        }
-        for (ssize_t i = 0; i < n; ++i) {
-            take(buffer[i]);
-        }
-        if (!complete_.empty()) {
-            message = std::move(complete_.front());
-            complete_.pop_front();
-            return true;
+        if (event->type == SND_SEQ_EVENT_SYSEX) {
+            const auto* bytes = static_cast<const unsigned char*>(event->data.ext.ptr);
+            for (unsigned i = 0; i < event->data.ext.len; ++i) {
+                take(bytes[i]);
+            }
         }
     }
+    message = std::move(complete_.front());
+    complete_.pop_front();
+    return true;
 }
 
 void MidiGadget::take(unsigned char byte) {

@@ -149,7 +149,11 @@ bool UsbipLoader::serveCommand(int fd) {
                                static_cast<uint16_t>(s[6] | s[7] << 8)};
     LoaderEndpoint0::Reply reply{true, {}};
     if (endpoint == 0) {
+        const bool configured = endpoint0_.configuration() != 0;
         reply = endpoint0_.handle(request, outData);
+        if (!configured && endpoint0_.configuration() != 0) {
+            log_("LOADER enumerated"); // the host has chosen its configuration
+        }
     }
     if (faults_.trace) {
         char line[112];

@@ -2,7 +2,7 @@
 // restarts into an STM32-style DfuSe loader on the enter-DFU SysEx, takes a firmware download
 // into its flash model and comes back as a MIDI device. Runs as root where dummy_hcd, configfs
 // and vhci_hcd are loaded (the test VM). It reports on standard output, one line each:
-//   MIDI plugged in | RECEIVED f0 .. f7 | RESTARTING | LOADER plugged in |
+//   MIDI plugged in | RECEIVED f0 .. f7 | RESTARTING | LOADER plugged in | LOADER enumerated |
 //   RESET after N blocks | VANISHED after N blocks | DUMP path | ERROR text
 // and unplugs and exits when its standard input closes.
 #include "DfuseDevice.h"

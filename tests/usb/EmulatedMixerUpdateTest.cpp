@@ -210,6 +210,12 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    false,
                    {kReplug, kTransferFailed}},
+        UpdateCase{"VanishesMidDownload",
+                   {"--vanish-after", "12"},
+                   false,
+                   true,
+                   false,
+                   {kReplug, kTransferFailed}},
         UpdateCase{
             "IgnoresTheSysEx", {"--ignore-sysex"}, false, false, false, {kReplug, kMixerNotFound}},
         // Root-only device nodes, as on a desktop without the udev rule: today the user is

@@ -3,7 +3,7 @@
 # plug-in until the host's USB audio driver shows it, the enter-DFU SysEx until the loader is
 # enumerated, dfu-util's download of a DfuSe file (81 KiB in three elements) until it exits,
 # and the loader's reset until the mixer is back as a MIDI device.
-# Usage: bench/emulated-update.sh BUILD_DIR [RUNS]
+# Usage: bench/emulated-update.sh BUILD_DIR [RUNS]    (needs python3 for the firmware file)
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build=$(cd "${1:?usage: emulated-update.sh BUILD_DIR [RUNS]}" && pwd)
@@ -30,7 +30,7 @@ mixer=$1 firmware=$2/firmware.dfu runs=$3
 work=/tmp/emulated-update # the guest's own: FIFOs do not work on the shared directory
 mkdir -p "$work"
 now() { date +%s.%N; }
-since() { echo "$(now) - $1" | bc; }
+since() { awk -v a="$(now)" -v b="$1" 'BEGIN { printf "%.2f", a - b }'; }
 for run in $(seq "$runs"); do
     mkfifo "$work/stop.$run"
     t=$(now)

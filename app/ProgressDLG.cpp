@@ -2,6 +2,7 @@
 
 #include "ui_ProgressDLG.h"
 
+#include <QRect>
 #include <QShowEvent>
 #include <QtMath>
 
@@ -14,6 +15,17 @@ ProgressDLG::ProgressDLG(QWidget* parent) : QDialog(parent), ui_(new Ui::Progres
 }
 
 ProgressDLG::~ProgressDLG() = default;
+
+void ProgressDLG::setVisible(bool visible) {
+    if (visible && anchor_ != nullptr && anchor_->isVisible()) {
+        // The window has no parent (it outlives none), so Qt would centre it on the screen.
+        adjustSize();
+        QRect frame = frameGeometry();
+        frame.moveCenter(anchor_->frameGeometry().center());
+        move(frame.topLeft());
+    }
+    QDialog::setVisible(visible);
+}
 
 void ProgressDLG::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

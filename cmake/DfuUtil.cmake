@@ -10,8 +10,8 @@ if(NOT VQ_DFU_UTIL)
                       "or set VQ_DFU_UTIL to the program's path")
 endif()
 # Where the installed link points: the flasher's place on the machines the program is installed
-# on, which need not be where this build found it.
-set(VQ_DFU_UTIL_INSTALLED /usr/bin/dfu-util CACHE FILEPATH
+# on (Debian: /usr/bin/dfu-util), by default where this build found it.
+set(VQ_DFU_UTIL_INSTALLED ${VQ_DFU_UTIL} CACHE FILEPATH
     "The dfu-util the installed updater's link points to")
 
 # The internal program directory: the updater and the flasher's link side by side; the bin
@@ -29,15 +29,14 @@ function(vq_place_dfu_util target)
     VERBATIM)
 endfunction()
 
-# Creates, at install time, the link <dir>/<name> -> <link_target> under DESTDIR and the prefix.
+# Installs the link <dir>/<name> -> <link_target>. The link is made in the build tree and
+# installed as a file, so that install_manifest.txt lists it for an uninstall.
 function(vq_install_link dir name link_target)
-  install(CODE "
-    set(vq_dir \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${dir}\")
-    file(MAKE_DIRECTORY \"\${vq_dir}\")
-    file(REMOVE \"\${vq_dir}/${name}\")
-    file(CREATE_LINK \"${link_target}\" \"\${vq_dir}/${name}\" SYMBOLIC)
-    message(STATUS \"Installing: \${vq_dir}/${name} -> ${link_target}\")
-  ")
+  set(link ${CMAKE_CURRENT_BINARY_DIR}/install-links/${dir}/${name})
+  get_filename_component(link_dir ${link} DIRECTORY)
+  file(MAKE_DIRECTORY ${link_dir})
+  file(CREATE_LINK ${link_target} ${link} SYMBOLIC)
+  install(FILES ${link} DESTINATION ${dir})
 endfunction()
 
 # Installs <target> into the program directory with the flasher's link beside it, and links

@@ -35,6 +35,7 @@ test_packages=(
     # Screenshots under a virtual display (tools/take-screenshots.sh).
     xvfb
     xauth
+    openbox
 )
 
 packages=("${run_packages[@]}")

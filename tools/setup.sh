@@ -19,6 +19,8 @@ run_packages=(
     libasound2-dev
     dfu-util
     dpkg-dev
+    # CRC-32 of firmware files (DFU suffix).
+    zlib1g-dev
 )
 test_packages=(
     libgtest-dev

@@ -31,9 +31,8 @@ TEST_P(ProgressPlacementTest, TheProgressWindowIsCentredOverTheMainWindow) {
     progress.show();
 
     const QPoint offset = progress.frameGeometry().center() - window.frameGeometry().center();
-    EXPECT_LE(offset.manhattanLength(), 2)
-        << "progress at " << progress.x() << "," << progress.y() << ", window at " << window.x()
-        << "," << window.y();
+    EXPECT_LE(offset.manhattanLength(), 2) << "progress at " << progress.x() << "," << progress.y()
+                                           << ", window at " << window.x() << "," << window.y();
     progress.hide();
 }
 

@@ -6,13 +6,16 @@
 set -euo pipefail
 deb=$1 version=$2
 fail() { echo "FAIL: $*" >&2; exit 1; }
+step() { echo "deb: $* (${SECONDS}s)"; }
 installed() { dpkg-query -W -f='${Status}' vq320-updater 2>/dev/null | grep -q 'install ok installed'; }
 
 ! installed || fail "vq320-updater is installed before the test"
 # man-db's trigger re-indexes every manual page, minutes under emulation; the VM's layer is
 # thrown away anyway. The other triggers (MIME, icons, menu) run as on a desktop.
 rm -f /var/lib/man-db/auto-update
+step "installing"
 dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
+step "installed"
 installed || fail "dpkg does not list vq320-updater as installed"
 
 [ "$(command -v vq320-updater)" = /usr/bin/vq320-updater ] || fail "vq320-updater is not on PATH"
@@ -35,7 +38,9 @@ kill "$pid" 2>/dev/null || fail "the program ended by itself: $(cat "$log")"
 wait "$pid" || true
 [ $found -eq 1 ] || fail "the program did not report its flasher; its output: $(cat "$log")"
 
+step "started and stopped the program; removing"
 dpkg -r vq320-updater >/dev/null || fail "dpkg -r failed"
+step "removed"
 ! installed || fail "still installed after dpkg -r"
 for path in /usr/bin/vq320-updater /usr/lib/vq320-updater \
     /usr/share/applications/it.mirt.VQ320Updater.desktop \

@@ -3,6 +3,7 @@
 // and the first outcome alert. Run under an X server (tools/take-screenshots.sh uses Xvfb).
 // Usage: screenshot_tour OUT_DIR
 #include "AppDelegate.h"
+#include "DfuseFile.h"
 #include "MainWindow.h"
 #include "ProgressDLG.h"
 #include "SimulatedMidiService.h"
@@ -69,18 +70,18 @@ int main(int argc, char** argv) {
     } cleanup{work};
 
     QFile flasher(work.filePath(QStringLiteral("dfu-util")));
-    if (!flasher.open(QIODevice::WriteOnly) ||
-        flasher.write(kStandInFlasher) < 0) {
+    if (!flasher.open(QIODevice::WriteOnly) || flasher.write(kStandInFlasher) < 0) {
         return 1;
     }
     flasher.close();
     flasher.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     const QString firmware = work.filePath(QStringLiteral("VQ320-firmware-2.1.dfu"));
-    QFile image(firmware);
-    if (!image.open(QIODevice::WriteOnly) || image.write(QByteArray(1024, '\0')) < 0) {
-        return 1;
-    }
-    image.close();
+    // A real DfuSe image, as the mixer's firmware comes.
+    dfutest::writeBinaryFile(
+        firmware.toStdString(),
+        dfutest::makeDfuseFile({{.alternateSetting = 0,
+                                 .name = "Internal Flash",
+                                 .elements = {{0x08000000, std::vector<uint8_t>(16384, 0x5a)}}}}));
 
     auto service = std::make_shared<SimulatedMidiService>();
     service->addSource(QStringLiteral("MIRT VQ320 MIDI 1"));
@@ -107,7 +108,8 @@ int main(int argc, char** argv) {
         if (auto* progress = qobject_cast<ProgressDLG*>(modal)) {
             if (!progressTaken && progress->progressValue() >= 0.3f) {
                 progressTaken = true;
-                failures += saveScreen(window, progress, out + QStringLiteral("/progress.png")) ? 0 : 1;
+                failures +=
+                    saveScreen(window, progress, out + QStringLiteral("/progress.png")) ? 0 : 1;
             }
         } else if (auto* alert = qobject_cast<QMessageBox*>(modal)) {
             const bool isOutcome = !alert->text().contains(QStringLiteral("replug"));

@@ -18,6 +18,14 @@ dpkg -i "$deb" >/dev/null || fail "dpkg -i failed"
 step "installed"
 installed || fail "dpkg does not list vq320-updater as installed"
 
+# Software centres read the installed metainfo through AppStream's pool.
+if command -v appstreamcli >/dev/null; then
+    appstreamcli refresh-cache --force >/dev/null 2>&1 || true
+    appstreamcli get it.mirt.VQ320Updater 2>&1 | grep -q '^Identifier: it.mirt.VQ320Updater' ||
+        fail "AppStream does not list it.mirt.VQ320Updater: $(appstreamcli get it.mirt.VQ320Updater 2>&1)"
+fi
+step "listed by AppStream"
+
 [ "$(command -v vq320-updater)" = /usr/bin/vq320-updater ] || fail "vq320-updater is not on PATH"
 out=$(env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM vq320-updater --version)
 [ "$out" = "vq320-updater $version" ] || fail "--version printed '$out'"
@@ -47,4 +55,4 @@ for path in /usr/bin/vq320-updater /usr/lib/vq320-updater \
     /usr/share/metainfo/it.mirt.VQ320Updater.metainfo.xml; do
     [ ! -e "$path" ] && [ ! -L "$path" ] || fail "$path is left after removal"
 done
-echo "deb: installed, started (found its flasher), --version '$out', removed cleanly"
+echo "deb: installed, listed by AppStream, started (found its flasher), --version '$out', removed cleanly"

@@ -6,8 +6,8 @@ set -euo pipefail
 packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-    libasound2-dev zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-    dfu-util
+    libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev
+    dfu-util zlib1g-dev
     # The test machine with a real sound kernel (tools/vm).
     qemu-system-x86 busybox-static cpio alsa-utils
 )

@@ -125,8 +125,9 @@ void AppDelegate::connectWindow(MainWindow& window) {
             });
     // Quitting goes through the controller, which asks first during an update.
     QObject::disconnect(window.quitAction(), &QAction::triggered, nullptr, nullptr);
-    connect(window.quitAction(), &QAction::triggered, this, [this] { requestQuit(); },
-            Qt::QueuedConnection);
+    connect(
+        window.quitAction(), &QAction::triggered, this, [this] { requestQuit(); },
+        Qt::QueuedConnection);
     window.installEventFilter(this);
     QMenu* menu = window.fileMenu();
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
@@ -246,8 +247,8 @@ uint8_t AppDelegate::checkMirtMidiDevice() {
         const std::shared_ptr<ZelMidi> midi = this->midi();
         if (midi != nullptr && midi->clientCreateStatus() != 0) {
             // Not the same as an unplugged mixer: nothing can be seen at all.
-            label->setText(tr("MIDI system not available (%1)")
-                               .arg(midiProblem(midi->clientCreateStatus())));
+            label->setText(
+                tr("MIDI system not available (%1)").arg(midiProblem(midi->clientCreateStatus())));
         } else {
             label->setText(QString::fromLatin1(deviceFound() != 0 ? kDeviceConnectedText
                                                                   : kDeviceNotFoundText));

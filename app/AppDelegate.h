@@ -10,6 +10,7 @@
 #include "ZelMidi.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
@@ -182,6 +183,8 @@ public:
     // Quit, from the menu or the window: during an update it asks first, then stops the flasher
     // and quits once it has been reaped.
     void requestQuit();
+    // What quitting does; QCoreApplication::quit unless a test injects its own.
+    void setQuitFunction(std::function<void()> quit) { quit_ = std::move(quit); }
 
     // ---- MIDI availability ----------------------------------------------------------------------
     // While the session has no client, a new session is tried this often.
@@ -246,10 +249,11 @@ private:
     bool realProgress_ = false;              // the flasher has reported measurable progress
     bool quitRequested_ = false;             // quit once the update has wound up
     FlasherVerdict lastVerdict_ = FlasherVerdict::TransferNotCompleted;
-    QPointer<QEventLoop> loaderWait_;   // the wait for the loader, while it runs
-    QPointer<QEventLoop> runEndWait_;   // the wait for a stopped flasher's end
-    QTimer* midiRetry_ = nullptr;       // owned by this object
+    QPointer<QEventLoop> loaderWait_; // the wait for the loader, while it runs
+    QPointer<QEventLoop> runEndWait_; // the wait for a stopped flasher's end
+    QTimer* midiRetry_ = nullptr;     // owned by this object
     QString fileSummary_;
+    std::function<void()> quit_ = [] { QCoreApplication::quit(); };
     mutable std::mutex flasherDirectoryMutex_;
     QString flasherDirectory_;                  // empty: the running executable's directory
     std::atomic<uint64_t> flasherRunNumber_{0}; // the latest run; 0 before the first

@@ -8,8 +8,8 @@
 #include "UpdateOutcome.h"
 #include "UsbDevicePresence.h"
 
-#include <QCloseEvent>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -161,7 +161,7 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
     checkMirtMidiDevice();
     updateRunning_ = false;
     if (quitRequested_) {
-        QCoreApplication::quit();
+        quit_();
     }
 }
 
@@ -278,15 +278,16 @@ void AppDelegate::flasherProgress(uint64_t run, const DfuProgress& progress) {
         return;
     }
     realProgress_ = true;
-    dialog->setProgressValue(progress.fraction);
     const int percent = static_cast<int>(progress.fraction * 100.0f);
     const bool erasing = progress.phase == DfuProgress::Phase::Erase;
     QString phase = erasing ? tr("Erasing") : tr("Writing");
     if (progress.element > 0 && progress.elements > 1) {
-        phase = erasing ? tr("Erasing element %1 of %2").arg(progress.element).arg(progress.elements)
-                        : tr("Writing element %1 of %2").arg(progress.element).arg(progress.elements);
+        phase = erasing
+                    ? tr("Erasing element %1 of %2").arg(progress.element).arg(progress.elements)
+                    : tr("Writing element %1 of %2").arg(progress.element).arg(progress.elements);
     }
     dialog->setPhaseText(tr("%1… %2% of the firmware").arg(phase).arg(percent));
+    dialog->setProgressValue(progress.fraction);
 }
 
 void AppDelegate::startTask() {
@@ -340,14 +341,14 @@ void AppDelegate::taskEnded(const QVariantMap& result) {
 
 void AppDelegate::requestQuit() {
     if (!updateRunning_) {
-        QCoreApplication::quit();
+        quit_();
         return;
     }
     if (quitRequested_) {
         return;
     }
     QMessageBox box(QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget()
-                                                                  : window().data());
+                                                                 : window().data());
     box.setIcon(QMessageBox::Warning);
     box.setText(tr("An update is under way. Quit anyway?"));
     box.setInformativeText(tr("The flasher is stopped. The mixer stays in its update mode and "
@@ -359,7 +360,7 @@ void AppDelegate::requestQuit() {
     box.exec();
     if (box.clickedButton() != quit || !updateRunning_) {
         if (box.clickedButton() == quit) {
-            QCoreApplication::quit(); // the update ended meanwhile
+            quit_(); // the update ended meanwhile
         }
         return;
     }

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr std::size_t kSuffixLength = 16;
-constexpr std::size_t kPrefixLength = 11;       // "DfuSe", version, image size, targets
+constexpr std::size_t kPrefixLength = 11;        // "DfuSe", version, image size, targets
 constexpr std::size_t kTargetPrefixLength = 274; // "Target", alt, named, name, size, elements
 constexpr std::size_t kElementHeaderLength = 8;  // address, size
 
@@ -54,8 +54,7 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
     }
     std::size_t at = kPrefixLength;
     for (int t = 0; t < targets; ++t) {
-        if (body.size() - at < kTargetPrefixLength ||
-            std::memcmp(&body[at], "Target", 6) != 0) {
+        if (body.size() - at < kTargetPrefixLength || std::memcmp(&body[at], "Target", 6) != 0) {
             return failed(tr("Target %1 of the DfuSe image is missing or damaged.").arg(t + 1));
         }
         const uint8_t* target = &body[at];
@@ -89,21 +88,20 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
             result.imageBytes += elementSize;
         }
         if (at != targetEnd) {
-            return failed(tr("Target %1's elements do not fill its %2 bytes.")
-                              .arg(t + 1)
-                              .arg(targetSize));
+            return failed(
+                tr("Target %1's elements do not fill its %2 bytes.").arg(t + 1).arg(targetSize));
         }
         if (t == 0 && named) {
             const char* name = reinterpret_cast<const char*>(target + 11);
-            result.targetName = QString::fromLatin1(name, static_cast<qsizetype>(strnlen(name, 255)))
-                                    .trimmed();
+            result.targetName =
+                QString::fromLatin1(name, static_cast<qsizetype>(strnlen(name, 255))).trimmed();
         }
         result.targets += 1;
         result.elements += static_cast<int>(elements);
     }
     if (at != body.size()) {
-        return failed(tr("The DfuSe image has %1 bytes after its last target.")
-                          .arg(body.size() - at));
+        return failed(
+            tr("The DfuSe image has %1 bytes after its last target.").arg(body.size() - at));
     }
     if (result.elements == 0) {
         return failed(tr("The DfuSe image holds no data."));
@@ -123,8 +121,8 @@ DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
         return failed(tr("This is not a regular file."));
     }
     if (info.size() > kMaxFileSize) {
-        return failed(tr("The file is too large to be firmware for the mixer (%1 bytes).")
-                          .arg(info.size()));
+        return failed(
+            tr("The file is too large to be firmware for the mixer (%1 bytes).").arg(info.size()));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -175,11 +173,10 @@ DfuFileCheck::Result DfuFileCheck::checkBytes(std::span<const uint8_t> bytes) {
         if (!result.ok) {
             return result;
         }
-        result.summary =
-            tr("DfuSe image, target \"%1\", %2 element(s), %3 bytes")
-                .arg(result.targetName.isEmpty() ? tr("unnamed") : result.targetName)
-                .arg(result.elements)
-                .arg(result.imageBytes);
+        result.summary = tr("DfuSe image, target \"%1\", %2 element(s), %3 bytes")
+                             .arg(result.targetName.isEmpty() ? tr("unnamed") : result.targetName)
+                             .arg(result.elements)
+                             .arg(result.imageBytes);
         if (result.targets > 1) {
             result.summary += tr(" in %1 targets").arg(result.targets);
         }

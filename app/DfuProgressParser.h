@@ -12,10 +12,10 @@
 struct DfuProgress {
     enum class Phase : uint8_t { None, Erase, Download };
     Phase phase = Phase::None;
-    int element = 0;        // 1-based; 0 before the first element line (a plain DFU image)
-    int elements = 0;       // from the image line; 0 when not told
-    float fraction = 0.0f;  // of the whole image, 0..1
-    bool measured = false;  // whether any bar has been seen (else fraction says nothing)
+    int element = 0;       // 1-based; 0 before the first element line (a plain DFU image)
+    int elements = 0;      // from the image line; 0 when not told
+    float fraction = 0.0f; // of the whole image, 0..1
+    bool measured = false; // whether any bar has been seen (else fraction says nothing)
 
     bool operator==(const DfuProgress&) const = default;
 };

@@ -51,11 +51,11 @@ private:
 
     uint16_t state_ = 0; // automaton state within the current line
     // The current line.
-    uint32_t lineHits_ = 0;         // phrase bits seen on it
-    uint64_t lineErrors_ = 0;       // "error" occurrences
-    uint64_t lineNoErrors_ = 0;     // "no error condition is present" occurrences
-    int8_t prefix_ = 0;             // >= 0: characters of "dfu-util:" matched after blanks
-    bool lineEmpty_ = true;         // nothing since the last line end
+    uint32_t lineHits_ = 0;     // phrase bits seen on it
+    uint64_t lineErrors_ = 0;   // "error" occurrences
+    uint64_t lineNoErrors_ = 0; // "no error condition is present" occurrences
+    int8_t prefix_ = 0;         // >= 0: characters of "dfu-util:" matched after blanks
+    bool lineEmpty_ = true;     // nothing since the last line end
     // The whole output so far.
     bool sawDone_ = false;
     bool errorAfterDone_ = false;

@@ -10,8 +10,8 @@ OutputExcerpt::OutputExcerpt(qsizetype headBytes, qsizetype tailBytes)
 
 void OutputExcerpt::append(std::string_view bytes) {
     total_ += bytes.size();
-    const auto toHead = std::min<qsizetype>(headLimit_ - head_.size(),
-                                            static_cast<qsizetype>(bytes.size()));
+    const auto toHead =
+        std::min<qsizetype>(headLimit_ - head_.size(), static_cast<qsizetype>(bytes.size()));
     if (toHead > 0) {
         head_.append(bytes.data(), toHead);
         bytes.remove_prefix(static_cast<std::size_t>(toHead));

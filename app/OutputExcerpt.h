@@ -23,7 +23,7 @@ private:
     qsizetype headLimit_;
     qsizetype tailLimit_;
     QByteArray head_;
-    QByteArray tail_;     // a ring once full; tailStart_ is its oldest byte
+    QByteArray tail_; // a ring once full; tailStart_ is its oldest byte
     qsizetype tailStart_ = 0;
     uint64_t total_ = 0;
 };

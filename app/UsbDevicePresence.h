@@ -13,6 +13,6 @@ public:
     virtual bool isPresent(uint16_t vendor, uint16_t product) = 0;
 
     // Reads <root>/*/idVendor and idProduct, as the kernel lists USB devices in sysfs.
-    static std::shared_ptr<UsbDevicePresence> sysfs(
-        QString root = QStringLiteral("/sys/bus/usb/devices"));
+    static std::shared_ptr<UsbDevicePresence>
+    sysfs(QString root = QStringLiteral("/sys/bus/usb/devices"));
 };

@@ -1,5 +1,6 @@
 // The firmware file check at Send, on real DfuSe and plain DFU files and on broken ones.
 #include "DfuFileCheck.h"
+
 #include "DfuseFile.h"
 
 #include <QDir>
@@ -80,10 +81,14 @@ INSTANTIATE_TEST_SUITE_P(
                 },
                 "damaged"},
         BadCase{"OtherDevice",
-                [] { return dfutest::makePlainDfuFile(Bytes(64, 1), {0xFFFF, 0x0001, 0x1234}); },
+                [] {
+                    return dfutest::makePlainDfuFile(Bytes(64, 1), {0xFFFF, 0x0001, 0x1234});
+                },
                 "1234:0001"},
         BadCase{"OtherProductSameVendor",
-                [] { return dfutest::makePlainDfuFile(Bytes(64, 1), {0xFFFF, 0xDF12, 0x0483}); },
+                [] {
+                    return dfutest::makePlainDfuFile(Bytes(64, 1), {0xFFFF, 0xDF12, 0x0483});
+                },
                 "0483:df12"},
         BadCase{"SuffixLengthTooSmall",
                 [] {
@@ -161,10 +166,14 @@ INSTANTIATE_TEST_SUITE_P(
                  },
                  "DfuSe image, target \"unnamed\", 2 element(s), 116 bytes in 2 targets"},
         GoodCase{"PlainWithExactIds",
-                 [] { return dfutest::makePlainDfuFile(Bytes(4096, 9), {0x0200, 0xDF11, 0x0483}); },
+                 [] {
+                     return dfutest::makePlainDfuFile(Bytes(4096, 9), {0x0200, 0xDF11, 0x0483});
+                 },
                  "DFU image, 4096 bytes"},
         GoodCase{"PlainWithWildcards",
-                 [] { return dfutest::makePlainDfuFile(Bytes(10, 9), {0xFFFF, 0xFFFF, 0xFFFF}); },
+                 [] {
+                     return dfutest::makePlainDfuFile(Bytes(10, 9), {0xFFFF, 0xFFFF, 0xFFFF});
+                 },
                  "DFU image, 10 bytes"}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
@@ -182,7 +191,8 @@ TEST(DfuFileCheck, TheFileItselfMustBeThereRegularAndReadable) {
                     .problem.contains(QStringLiteral("not a regular file")));
     if (::geteuid() != 0) { // root reads anything
         QFile::setPermissions(good, QFile::WriteOwner);
-        EXPECT_TRUE(DfuFileCheck::checkFile(good).problem.contains(QStringLiteral("cannot be read")));
+        EXPECT_TRUE(
+            DfuFileCheck::checkFile(good).problem.contains(QStringLiteral("cannot be read")));
     }
 }
 

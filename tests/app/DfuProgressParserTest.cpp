@@ -53,12 +53,12 @@ INSTANTIATE_TEST_SUITE_P(
              {"Image for alternate setting 0, (2 elements, total size = 20480)\n"
               "Parsing element 1, address = 0x08000000, size = 16384\n",
               Phase::None, 1, 0, false},
-             {"Erase   \t[============             ]  50%         8192 bytes\r", Phase::Erase,
-              1, 0.8f * 0.2f * 0.5f, true},
+             {"Erase   \t[============             ]  50%         8192 bytes\r", Phase::Erase, 1,
+              0.8f * 0.2f * 0.5f, true},
              {"Erase   \t[=========================] 100%        16384 bytes\nErase    done.\n",
               Phase::Erase, 1, 0.8f * 0.2f, true},
-             {"Download\t[======                   ]  25%         4096 bytes\r", Phase::Download,
-              1, 0.8f * (0.2f + 0.8f * 0.25f), true},
+             {"Download\t[======                   ]  25%         4096 bytes\r", Phase::Download, 1,
+              0.8f * (0.2f + 0.8f * 0.25f), true},
              {"Download\t[=========================] 100%        16384 bytes\nDownload done.\n"
               "Parsing element 2, address = 0x08004000, size = 4096\n",
               Phase::None, 2, 0.8f, true},
@@ -78,12 +78,12 @@ INSTANTIATE_TEST_SUITE_P(
                      {{"Download\t[==   ", Phase::None, 0, 0, false},
                       {"       ]  7", Phase::None, 0, 0, false},
                       {"3%   100 bytes\r", Phase::Download, 0, 0.73f, true}}},
-        ProgressCase{"NoiseIsNoProgress",
-                     {{"Downloading 100% of nothing\nErase done.\nDownload done.\n"
-                       "Parsing element x, size = 5\n",
-                       Phase::None, 0, 0, false},
-                      {std::string(100000, 'D') + "ownload\t[===] 50%\n", Phase::None, 0, 0,
-                       false}}}),
+        ProgressCase{
+            "NoiseIsNoProgress",
+            {{"Downloading 100% of nothing\nErase done.\nDownload done.\n"
+              "Parsing element x, size = 5\n",
+              Phase::None, 0, 0, false},
+             {std::string(100000, 'D') + "ownload\t[===] 50%\n", Phase::None, 0, 0, false}}}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

@@ -1,6 +1,7 @@
 // The streaming verdict on a flasher's output: a table of dfu-util 0.11 outputs with their exit,
 // and a randomized comparison with a plain line-by-line reference in many slicings.
 #include "FlasherOutputScanner.h"
+
 #include "FlasherOutputReference.h"
 
 #include <gtest/gtest.h>
@@ -113,8 +114,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kBanner + "dfu-util: Warning: Invalid DFU suffix signature\n" + kNoDevice,
                     exited(74), V::DeviceNotFound},
         // dfu-util 0.11 skips a device it cannot open and then finds none.
-        VerdictCase{"NoPermission", kBanner + kAccess + kNoDevice, exited(74),
-                    V::PermissionDenied},
+        VerdictCase{"NoPermission", kBanner + kAccess + kNoDevice, exited(74), V::PermissionDenied},
         VerdictCase{"LinuxLoaderMissingLibrary",
                     "./dfu-util: error while loading shared libraries: libusb-1.0.so.0: cannot "
                     "open shared object file: No such file or directory\n",
@@ -144,20 +144,44 @@ INSTANTIATE_TEST_SUITE_P(
 // Texts built from the pieces the rules look at, cut anywhere, fed in random slices: the
 // streaming scanner must always agree with the reference.
 TEST(FlasherOutputScanner, AgreesWithTheReferenceOnRandomOutputs) {
-    const std::vector<std::string> pieces = {
-        "Download done.", "download DONE.", "Download done", "Submitting leave request",
-        "No DFU capable USB device available", "image not found",
-        "error while loading shared libraries", "LIBUSB_ERROR_ACCESS", "error", "ERROR",
-        "No error condition is present", "no error condition is presen", "fail", "cannot",
-        "could not", "unable", "not found", "corrupt", "dfu-util:", "dfu-util", " ", "\t", "\n",
-        "\r", "\r\n", "x", "%", "\xff", "err", "or", "Download\t[=====] 52%"};
+    const std::vector<std::string> pieces = {"Download done.",
+                                             "download DONE.",
+                                             "Download done",
+                                             "Submitting leave request",
+                                             "No DFU capable USB device available",
+                                             "image not found",
+                                             "error while loading shared libraries",
+                                             "LIBUSB_ERROR_ACCESS",
+                                             "error",
+                                             "ERROR",
+                                             "No error condition is present",
+                                             "no error condition is presen",
+                                             "fail",
+                                             "cannot",
+                                             "could not",
+                                             "unable",
+                                             "not found",
+                                             "corrupt",
+                                             "dfu-util:",
+                                             "dfu-util",
+                                             " ",
+                                             "\t",
+                                             "\n",
+                                             "\r",
+                                             "\r\n",
+                                             "x",
+                                             "%",
+                                             "\xff",
+                                             "err",
+                                             "or",
+                                             "Download\t[=====] 52%"};
     std::mt19937 random(12345);
     for (int round = 0; round < 3000; ++round) {
         std::string text;
         const int count = std::uniform_int_distribution<int>(0, 24)(random);
         for (int i = 0; i < count; ++i) {
-            text += pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(
-                random)];
+            text +=
+                pieces[std::uniform_int_distribution<std::size_t>(0, pieces.size() - 1)(random)];
         }
         const FlasherExit exit{std::bernoulli_distribution(0.2)(random),
                                std::uniform_int_distribution<int>(0, 2)(random) * 37};

@@ -36,15 +36,19 @@ INSTANTIATE_TEST_SUITE_P(
     HeadFourTailFive, Excerpts,
     ::testing::Values(ExcerptCase{"Empty", {}, QString(), 0},
                       ExcerptCase{"FitsWhole", {"abc", "defgh", "i"}, "abcdefghi", 0},
-                      ExcerptCase{"OneLeftOut", {"abcdefghij"}, "abcd\n[... 1 bytes of output "
-                                                                "left out ...]\nfghij",
+                      ExcerptCase{"OneLeftOut",
+                                  {"abcdefghij"},
+                                  "abcd\n[... 1 bytes of output "
+                                  "left out ...]\nfghij",
                                   1},
                       ExcerptCase{"RingWrapsByteByByte",
                                   {"ab", "cd", "e", "f", "g", "h", "i", "j", "k", "l", "m"},
-                                  "abcd\n[... 4 bytes of output left out ...]\nijklm", 4},
+                                  "abcd\n[... 4 bytes of output left out ...]\nijklm",
+                                  4},
                       ExcerptCase{"LongSliceAfterTheRing",
                                   {"abcdefg", "hi", std::string(100, 'x') + "12345"},
-                                  "abcd\n[... 105 bytes of output left out ...]\n12345", 105}),
+                                  "abcd\n[... 105 bytes of output left out ...]\n12345",
+                                  105}),
     [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 } // namespace

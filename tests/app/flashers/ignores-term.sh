@@ -2,6 +2,6 @@
 # A stuck flasher that ignores SIGTERM (as do the commands it starts): only SIGKILL ends it.
 trap '' TERM
 dir=$(dirname "$0")
-echo "Download	[=====                    ]  20%         4096 bytes"
+echo "waiting for the device"
 echo $$ > "$dir/pid.tmp" && mv "$dir/pid.tmp" "$dir/pid"
 while :; do sleep 0.05; done

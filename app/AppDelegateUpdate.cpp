@@ -236,14 +236,14 @@ void AppDelegate::startFlasherRun() {
     run->setProgressHandler([inbox = inbox_, owner = this, number](const DfuProgress& progress) {
         inbox->post([owner, number, progress] { owner->flasherProgress(number, progress); });
     });
+    run->setResultHandler([inbox = inbox_, owner = this, number](const QVariantMap& result) {
+        inbox->post([owner, number, result] { owner->flasherRunEnded(number, result); });
+    });
     runEnded_ = false;
     lastVerdict_ = FlasherVerdict::TransferNotCompleted;
     flasherRun_ = run;
     try {
-        flasherThread_ = std::thread([run, inbox = inbox_, owner = this, number] {
-            const QVariantMap result = run->run();
-            inbox->post([owner, number, result] { owner->flasherRunEnded(number, result); });
-        });
+        flasherThread_ = std::thread([run] { run->run(); });
     } catch (const std::system_error&) {
         flasherRun_.reset();
         flasherRunEnded(number, failedStart());
@@ -263,8 +263,8 @@ void AppDelegate::endFlasherRun() {
         }
         runEndWait_ = nullptr;
     }
-    // The thread's last act is posting the result, so this join is short; when the event loops
-    // were cut short (the application is quitting), it waits for the stopped flasher's reaping.
+    // After its result the thread only logs the output, so this join is short; when the event
+    // loops were cut short (the application is quitting), it waits for the flasher's reaping.
     flasherThread_.join();
     flasherRun_.reset();
 }

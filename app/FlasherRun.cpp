@@ -149,6 +149,18 @@ void FlasherRun::stop() {
 
 QVariantMap FlasherRun::run() {
     const RunningToken running;
+    QStringList log;
+    const QVariantMap result = runChild(&log);
+    if (onResult_) {
+        onResult_(result);
+    }
+    for (const QString& line : log) {
+        systemLog(line);
+    }
+    return result;
+}
+
+QVariantMap FlasherRun::runChild(QStringList* log) {
     if (stopFd_ < 0) {
         return failedResult();
     }
@@ -195,8 +207,8 @@ QVariantMap FlasherRun::run() {
     if (const int error = posix_spawn(&child, path.constData(), actions.get(), attributes.get(),
                                       argv.data(), environ);
         error != 0) {
-        systemLog(QStringLiteral("The flasher could not be started from %1: %2")
-                      .arg(launchPath_, QString::fromLocal8Bit(std::strerror(error))));
+        *log << QStringLiteral("The flasher could not be started from %1: %2")
+                    .arg(launchPath_, QString::fromLocal8Bit(std::strerror(error)));
         return failedResult();
     }
     // Only the child holds the write end now, so end of file means it has closed its output.
@@ -302,14 +314,14 @@ QVariantMap FlasherRun::run() {
     }
     const FlasherVerdict verdict = scanner.finish(exit);
     const QString output = excerpt.text();
-    systemLog(QLatin1String("command returned:\n") + output);
-    systemLog(exit.signalled ? QStringLiteral("The flasher was ended by signal %1").arg(exit.code)
-                             : QStringLiteral("The flasher exited with status %1").arg(exit.code));
 
     QVariantMap result;
     result.insert(QString::fromLatin1(kErrKey), 0);
     result.insert(QString::fromLatin1(kOutputStringKey), outputText(arguments_, output));
     result.insert(QString::fromLatin1(kVerdictKey), static_cast<int>(verdict));
     result.insert(QString::fromLatin1(kStoppedKey), stopping);
+    *log << QLatin1String("command returned:\n") + output
+         << (exit.signalled ? QStringLiteral("The flasher was ended by signal %1").arg(exit.code)
+                            : QStringLiteral("The flasher exited with status %1").arg(exit.code));
     return result;
 }

@@ -60,6 +60,11 @@ public:
     void stop();
     void setGracePeriod(std::chrono::milliseconds grace) { grace_ = grace; }
     void setProgressHandler(ProgressHandler handler) { onProgress_ = std::move(handler); }
+    // Called on the run's thread with the result as soon as it is known, before the output is
+    // logged, so that whoever waits for it is not held up by the log.
+    void setResultHandler(std::function<void(const QVariantMap&)> handler) {
+        onResult_ = std::move(handler);
+    }
     void setReadFunction(ReadFunction read) { read_ = read; }
 
     // Runs under way in this process (started and not yet reaped), for tests that must not end
@@ -67,10 +72,14 @@ public:
     static int runningCount();
 
 private:
+    // The run itself; the lines to log once the result has been handed on.
+    QVariantMap runChild(QStringList* log);
+
     QString launchPath_;
     QStringList arguments_;
     ReadFunction read_;
     ProgressHandler onProgress_;
+    std::function<void(const QVariantMap&)> onResult_;
     std::chrono::milliseconds grace_{2000};
     int stopFd_ = -1; // an eventfd: readable once stop() was called
     std::atomic<bool> stopRequested_{false};

@@ -90,8 +90,12 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
         updateRunning_ = false;
         return;
     }
-    if (!confirmUpdate(path, file.summary)) {
+    // A quit asked for while the confirmation was up wins over its answer.
+    if (!confirmUpdate(path, file.summary) || quitRequested_) {
         updateRunning_ = false;
+        if (quitRequested_) {
+            quit_();
+        }
         return;
     }
 

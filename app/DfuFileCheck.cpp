@@ -13,10 +13,6 @@ constexpr std::size_t kPrefixLength = 11;        // "DfuSe", version, image size
 constexpr std::size_t kTargetPrefixLength = 274; // "Target", alt, named, name, size, elements
 constexpr std::size_t kElementHeaderLength = 8;  // address, size
 
-QString tr(const char* text) {
-    return QCoreApplication::translate("DfuFileCheck", text);
-}
-
 uint16_t le16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
@@ -36,26 +32,29 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
     DfuFileCheck::Result result;
     result.dfuse = true;
     if (body.size() < kPrefixLength) {
-        return failed(tr("The DfuSe prefix is cut short."));
+        return failed(DfuFileCheck::tr("The DfuSe prefix is cut short."));
     }
     const uint8_t version = body[5];
     const uint32_t imageSize = le32(&body[6]);
     const uint8_t targets = body[10];
     if (version != 0x01) {
-        return failed(tr("The DfuSe prefix has an unknown version (%1).").arg(version));
+        return failed(
+            DfuFileCheck::tr("The DfuSe prefix has an unknown version (%1).").arg(version));
     }
     if (imageSize != body.size()) {
-        return failed(tr("The DfuSe prefix gives %1 bytes for the image, the file holds %2.")
-                          .arg(imageSize)
-                          .arg(body.size()));
+        return failed(
+            DfuFileCheck::tr("The DfuSe prefix gives %1 bytes for the image, the file holds %2.")
+                .arg(imageSize)
+                .arg(body.size()));
     }
     if (targets == 0) {
-        return failed(tr("The DfuSe image has no target."));
+        return failed(DfuFileCheck::tr("The DfuSe image has no target."));
     }
     std::size_t at = kPrefixLength;
     for (int t = 0; t < targets; ++t) {
         if (body.size() - at < kTargetPrefixLength || std::memcmp(&body[at], "Target", 6) != 0) {
-            return failed(tr("Target %1 of the DfuSe image is missing or damaged.").arg(t + 1));
+            return failed(
+                DfuFileCheck::tr("Target %1 of the DfuSe image is missing or damaged.").arg(t + 1));
         }
         const uint8_t* target = &body[at];
         const bool named = le32(target + 7) != 0;
@@ -63,7 +62,7 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
         const uint32_t elements = le32(target + 270);
         at += kTargetPrefixLength;
         if (targetSize > body.size() - at) {
-            return failed(tr("Target %1 claims %2 bytes; the file has only %3 left.")
+            return failed(DfuFileCheck::tr("Target %1 claims %2 bytes; the file has only %3 left.")
                               .arg(t + 1)
                               .arg(targetSize)
                               .arg(body.size() - at));
@@ -71,25 +70,28 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
         const std::size_t targetEnd = at + targetSize;
         for (uint32_t e = 0; e < elements; ++e) {
             if (targetEnd - at < kElementHeaderLength) {
-                return failed(
-                    tr("Element %1 of target %2 lies outside its target.").arg(e + 1).arg(t + 1));
+                return failed(DfuFileCheck::tr("Element %1 of target %2 lies outside its target.")
+                                  .arg(e + 1)
+                                  .arg(t + 1));
             }
             const uint32_t elementSize = le32(&body[at + 4]);
             at += kElementHeaderLength;
             if (elementSize > targetEnd - at) {
-                return failed(tr("Element %1 of target %2 claims %3 bytes; its target has only "
-                                 "%4 left.")
-                                  .arg(e + 1)
-                                  .arg(t + 1)
-                                  .arg(elementSize)
-                                  .arg(targetEnd - at));
+                return failed(
+                    DfuFileCheck::tr("Element %1 of target %2 claims %3 bytes; its target has only "
+                                     "%4 left.")
+                        .arg(e + 1)
+                        .arg(t + 1)
+                        .arg(elementSize)
+                        .arg(targetEnd - at));
             }
             at += elementSize;
             result.imageBytes += elementSize;
         }
         if (at != targetEnd) {
-            return failed(
-                tr("Target %1's elements do not fill its %2 bytes.").arg(t + 1).arg(targetSize));
+            return failed(DfuFileCheck::tr("Target %1's elements do not fill its %2 bytes.")
+                              .arg(t + 1)
+                              .arg(targetSize));
         }
         if (t == 0 && named) {
             const char* name = reinterpret_cast<const char*>(target + 11);
@@ -100,11 +102,11 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
         result.elements += static_cast<int>(elements);
     }
     if (at != body.size()) {
-        return failed(
-            tr("The DfuSe image has %1 bytes after its last target.").arg(body.size() - at));
+        return failed(DfuFileCheck::tr("The DfuSe image has %1 bytes after its last target.")
+                          .arg(body.size() - at));
     }
     if (result.elements == 0) {
-        return failed(tr("The DfuSe image holds no data."));
+        return failed(DfuFileCheck::tr("The DfuSe image holds no data."));
     }
     result.ok = true;
     return result;
@@ -115,22 +117,23 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
 DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
     const QFileInfo info(path);
     if (!info.exists()) {
-        return failed(tr("The file no longer exists."));
+        return failed(DfuFileCheck::tr("The file no longer exists."));
     }
     if (!info.isFile()) {
-        return failed(tr("This is not a regular file."));
+        return failed(DfuFileCheck::tr("This is not a regular file."));
     }
     if (info.size() > kMaxFileSize) {
         return failed(
-            tr("The file is too large to be firmware for the mixer (%1 bytes).").arg(info.size()));
+            DfuFileCheck::tr("The file is too large to be firmware for the mixer (%1 bytes).")
+                .arg(info.size()));
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
-        return failed(tr("The file cannot be read: %1").arg(file.errorString()));
+        return failed(DfuFileCheck::tr("The file cannot be read: %1").arg(file.errorString()));
     }
     const QByteArray bytes = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
-        return failed(tr("The file cannot be read: %1").arg(file.errorString()));
+        return failed(DfuFileCheck::tr("The file cannot be read: %1").arg(file.errorString()));
     }
     return checkBytes({reinterpret_cast<const uint8_t*>(bytes.constData()),
                        static_cast<std::size_t>(bytes.size())});
@@ -138,30 +141,33 @@ DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
 
 DfuFileCheck::Result DfuFileCheck::checkBytes(std::span<const uint8_t> bytes) {
     if (bytes.size() < kSuffixLength) {
-        return failed(tr("The file is too short to be a DFU file (%1 bytes).").arg(bytes.size()));
+        return failed(DfuFileCheck::tr("The file is too short to be a DFU file (%1 bytes).")
+                          .arg(bytes.size()));
     }
     const uint8_t* suffix = bytes.data() + bytes.size() - kSuffixLength;
     if (suffix[8] != 'U' || suffix[9] != 'F' || suffix[10] != 'D') {
-        return failed(tr("The file has no DFU suffix: it is not a DFU file."));
+        return failed(DfuFileCheck::tr("The file has no DFU suffix: it is not a DFU file."));
     }
     const uint8_t length = suffix[11];
     if (length < kSuffixLength || length > bytes.size()) {
-        return failed(tr("The DFU suffix gives an impossible length (%1).").arg(length));
+        return failed(
+            DfuFileCheck::tr("The DFU suffix gives an impossible length (%1).").arg(length));
     }
     const uint32_t stored = le32(suffix + 12);
     const uint32_t computed =
         static_cast<uint32_t>(crc32(0L, bytes.data(), static_cast<uInt>(bytes.size() - 4))) ^
         0xFFFFFFFFu;
     if (stored != computed) {
-        return failed(tr("The file is damaged: its CRC is %1, its contents give %2.")
+        return failed(DfuFileCheck::tr("The file is damaged: its CRC is %1, its contents give %2.")
                           .arg(stored, 8, 16, QLatin1Char('0'))
                           .arg(computed, 8, 16, QLatin1Char('0')));
     }
     const uint16_t product = le16(suffix + 2);
     const uint16_t vendor = le16(suffix + 4);
     if ((vendor != kVendor && vendor != kAny) || (product != kProduct && product != kAny)) {
-        return failed(tr("The file is made for the USB device %1:%2, not for the mixer's loader "
-                         "0483:df11.")
+        return failed(DfuFileCheck::tr(
+                          "The file is made for the USB device %1:%2, not for the mixer's loader "
+                          "0483:df11.")
                           .arg(vendor, 4, 16, QLatin1Char('0'))
                           .arg(product, 4, 16, QLatin1Char('0')));
     }
@@ -173,20 +179,21 @@ DfuFileCheck::Result DfuFileCheck::checkBytes(std::span<const uint8_t> bytes) {
         if (!result.ok) {
             return result;
         }
-        result.summary = tr("DfuSe image, target \"%1\", %2 element(s), %3 bytes")
-                             .arg(result.targetName.isEmpty() ? tr("unnamed") : result.targetName)
-                             .arg(result.elements)
-                             .arg(result.imageBytes);
+        result.summary =
+            DfuFileCheck::tr("DfuSe image, target \"%1\", %2 element(s), %3 bytes")
+                .arg(result.targetName.isEmpty() ? DfuFileCheck::tr("unnamed") : result.targetName)
+                .arg(result.elements)
+                .arg(result.imageBytes);
         if (result.targets > 1) {
-            result.summary += tr(" in %1 targets").arg(result.targets);
+            result.summary += DfuFileCheck::tr(" in %1 targets").arg(result.targets);
         }
     } else {
         if (body.empty()) {
-            return failed(tr("The DFU file holds no data."));
+            return failed(DfuFileCheck::tr("The DFU file holds no data."));
         }
         result.ok = true;
         result.imageBytes = body.size();
-        result.summary = tr("DFU image, %1 bytes").arg(body.size());
+        result.summary = DfuFileCheck::tr("DFU image, %1 bytes").arg(body.size());
     }
     return result;
 }

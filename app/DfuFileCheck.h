@@ -4,12 +4,15 @@
 // agree with the file. Pure but for reading the file.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <span>
 
 class DfuFileCheck {
+    Q_DECLARE_TR_FUNCTIONS(DfuFileCheck)
+
 public:
     // The mixer's loader, and the wildcard a suffix may hold instead.
     static constexpr uint16_t kVendor = 0x0483;

@@ -4,6 +4,7 @@
 
 #include "FlasherOutputScanner.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -41,11 +42,12 @@ public:
     static constexpr const char* kSuccessMessage = "Update in progress...";
     static constexpr const char* kSuccessFollowUpMessage =
         "Please refer to the instructions on the display of the MIRT VQ320 to complete the update";
-    static constexpr const char* kPermissionDeniedMessage =
+    static constexpr const char* kPermissionDeniedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
         "The MIRT VQ320 was found in its update mode, but this user may not write to it. "
         "Install a udev rule for the USB device 0483:df11 (Debian's dfu-util package ships one, "
         "and so does this updater: 49-mirt-vq320-dfu.rules), then unplug and replug the USB "
-        "cable and try again.";
+        "cable and try again.");
     static constexpr const char* kDeviceNotFoundMessage =
         "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.";
     static constexpr const char* kLibraryMissingMessage =

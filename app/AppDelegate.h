@@ -61,9 +61,9 @@ private:
 class AppDelegate : public QObject, public ZelMidiDelegate, public ZelMidiSourceDelegate {
     Q_OBJECT
 public:
-    // The status texts of the device check.
-    static constexpr const char* kDeviceConnectedText = "Mirt VQ320 device connected";
-    static constexpr const char* kDeviceNotFoundText = "Mirt VQ320 device NOT found";
+    // The status texts of the device check (shown translated).
+    static constexpr const char* kDeviceConnectedText = QT_TR_NOOP("Mirt VQ320 device connected");
+    static constexpr const char* kDeviceNotFoundText = QT_TR_NOOP("Mirt VQ320 device NOT found");
     // Every endpoint whose name holds this, case ignored, counts as the mixer.
     static constexpr const char* kDeviceMatchKey = "MIRT";
     // The largest payload whose SysEx frame fits the 256-byte frame buffer.
@@ -221,9 +221,6 @@ private:
     std::vector<SendThread> sendThreads_; // main thread only
 
     // ---- Update procedure state ----
-    // The flasher run as a callable that touches only its own copies and the inbox: the launch
-    // path, the arguments and the run's number, taken now.
-    std::function<void()> flasherRunWork() const;
     // Main thread: a run's result. Only the latest run's result is taken (see the .cpp).
     void flasherRunEnded(uint64_t run, const QVariantMap& result);
 

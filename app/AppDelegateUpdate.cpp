@@ -24,8 +24,8 @@ namespace {
 // The payload of the SysEx that restarts the mixer into its USB DFU loader.
 constexpr uint8_t kEnterDfuPayload[] = {0x60, 0x07, 0x10, 0x4D};
 
-constexpr const char* kReplugMessage =
-    "Please unplug and replug USB cable connected to the MIRT VQ320";
+constexpr const char* kReplugMessage = QT_TRANSLATE_NOOP(
+    "AppDelegate", "Please unplug and replug USB cable connected to the MIRT VQ320");
 
 QVariantMap failedStart() {
     return {{QString::fromLatin1(FlasherRun::kErrKey), -1},
@@ -105,14 +105,16 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
     QMessageBox alert(window());
     alert.setIcon(QMessageBox::Information);
     alert.addButton(tr("OK"), QMessageBox::AcceptRole);
-    alert.setText(QString::fromLatin1(kReplugMessage));
+    alert.setText(tr(kReplugMessage));
     alert.exec();
 
     if (const QPointer<QLabel> status = deviceFoundText()) {
         status->setText(QString());
     }
 
-    setProgressDLG(std::make_shared<ProgressDLG>());
+    auto progress = std::make_shared<ProgressDLG>();
+    progress->centreOver(window());
+    setProgressDLG(std::move(progress));
     const std::shared_ptr<ProgressDLG> dialog = progressDLG();
     realProgress_ = false;
     ModalSession modal(dialog.get(), passPeriod_,

@@ -35,30 +35,38 @@ public:
         TransferNotCompleted, // anything else
     };
 
-    static constexpr const char* kTimeoutMessage =
-        "Timeout error: the device does not respond. Please repeat the procedure.";
-    static constexpr const char* kTransferFailedMessage =
-        "Sorry, it was not possible to complete the transfer. Repeat the procedure.";
-    static constexpr const char* kSuccessMessage = "Update in progress...";
-    static constexpr const char* kSuccessFollowUpMessage =
-        "Please refer to the instructions on the display of the MIRT VQ320 to complete the update";
+    static constexpr const char* kTimeoutMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Timeout error: the device does not respond. Please repeat the procedure.");
+    static constexpr const char* kTransferFailedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Sorry, it was not possible to complete the transfer. Repeat the procedure.");
+    static constexpr const char* kSuccessMessage =
+        QT_TRANSLATE_NOOP("UpdateOutcome", "Update in progress...");
+    static constexpr const char* kSuccessFollowUpMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Please refer to the instructions on the display of the MIRT VQ320 to complete the update");
     static constexpr const char* kPermissionDeniedMessage = QT_TRANSLATE_NOOP(
         "UpdateOutcome",
         "The MIRT VQ320 was found in its update mode, but this user may not write to it. "
         "Install a udev rule for the USB device 0483:df11 (Debian's dfu-util package ships one, "
         "and so does this updater: 49-mirt-vq320-dfu.rules), then unplug and replug the USB "
         "cable and try again.");
-    static constexpr const char* kDeviceNotFoundMessage =
-        "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.";
-    static constexpr const char* kLibraryMissingMessage =
-        "Error: library not found. Please quit the application and run again the installer.";
-    static constexpr const char* kTransferNotCompletedMessage =
+    static constexpr const char* kDeviceNotFoundMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.");
+    static constexpr const char* kLibraryMissingMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Error: library not found. Please quit the application and run again the installer.");
+    static constexpr const char* kTransferNotCompletedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
         "ERROR: transfer not completed. Please first turn OFF and then turn ON again the VQ320, "
-        "check the USB connection and try again.";
+        "check the USB connection and try again.");
 
     // The result code first, then the verdict of a run that started.
     static Kind classify(int32_t taskReturnErr, FlasherVerdict verdict);
-    // The messages shown in turn with the same alert: two after a success, one otherwise.
+    // The messages shown in turn with the same alert, in the user's language: two after a
+    // success, one otherwise.
     static QStringList messages(Kind kind);
     static bool isSuccess(Kind kind) { return kind == Kind::Success; }
 };

@@ -59,9 +59,9 @@ ZelMidi::ZelMidi(std::shared_ptr<MidiService> service) : service_(std::move(serv
 
 void ZelMidi::init() {
     MidiService& s = *service_;
-    logStatusError(
-        s.clientCreate(QStringLiteral("ZelMidi MIDI Client"), ZELMIDINotifyProc, this, &client_),
-        "Create MIDI client");
+    clientCreateStatus_ =
+        s.clientCreate(QStringLiteral("ZelMidi MIDI Client"), ZELMIDINotifyProc, this, &client_);
+    logStatusError(clientCreateStatus_, "Create MIDI client");
     logStatusError(s.outputPortCreate(client_, QStringLiteral("ZelMidi Output Port"), &outputPort_),
                    "Create output MIDI port");
     logStatusError(s.inputPortCreate(client_, QStringLiteral("ZelMidi Input Port"), ZELMIDIReadProc,

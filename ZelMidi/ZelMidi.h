@@ -72,6 +72,8 @@ public:
     uint64_t numberOfConnections() const { return sources_.size() + destinations_.size(); }
 
     MIDIClientRef client() const { return client_; }
+    // The service's answer when the session created its client (0: it has one).
+    OSStatus clientCreateStatus() const { return clientCreateStatus_; }
     MIDIPortRef outputPort() const { return outputPort_; }
     MIDIPortRef inputPort() const { return inputPort_; }
 
@@ -138,6 +140,7 @@ private:
 
     const std::shared_ptr<MidiService> service_;
     MIDIClientRef client_ = 0;
+    OSStatus clientCreateStatus_ = 0;
     MIDIPortRef outputPort_ = 0;
     MIDIPortRef inputPort_ = 0;
     std::optional<QString> virtualEndpointName_;

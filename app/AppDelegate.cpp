@@ -1,7 +1,10 @@
 #include "AppDelegate.h"
 
+#include "DfuFileCheck.h"
+#include "FlasherRun.h"
 #include "MainWindow.h"
 #include "SystemLog.h"
+#include "UsbDevicePresence.h"
 
 #include <QAction>
 #include <QApplication>
@@ -10,6 +13,8 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMenu>
+#include <QStatusBar>
+#include <QTimer>
 #include <algorithm>
 #include <cstring>
 
@@ -78,7 +83,10 @@ void addMessageOnTop(QFileDialog& dialog, const QString& message) {
 } // namespace
 
 AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& window, QObject* parent)
-    : QObject(parent), service_(std::move(service)), inbox_(MainThreadInbox::create()) {
+    : QObject(parent), service_(std::move(service)), inbox_(MainThreadInbox::create()),
+      usbDevices_(UsbDevicePresence::sysfs()), midiRetry_(new QTimer(this)) {
+    midiRetry_->setInterval(std::chrono::seconds(2));
+    connect(midiRetry_, &QTimer::timeout, this, &AppDelegate::midiRetryTick);
     setWindow(&window);
     setFilePath(window.filePath());
     setDeviceFoundText(window.deviceFoundText());
@@ -90,6 +98,11 @@ AppDelegate::~AppDelegate() {
     // No receive thread may reach this object from now on, nor may queued input run.
     retireReceiver();
     inbox_->close();
+    // A flasher still running (the application was ended from outside) is stopped and reaped.
+    if (flasherThread_.joinable()) {
+        flasherRun_->stop();
+        flasherThread_.join();
+    }
     // Send threads read `midi`; they end before it goes, so none holds the last reference.
     waitForSends();
     if (const std::shared_ptr<ZelMidi> midi = midi_.exchange(nullptr)) {
@@ -111,6 +124,12 @@ void AppDelegate::connectWindow(MainWindow& window) {
                     sendFile(action);
                 }
             });
+    // Quitting goes through the controller, which asks first during an update.
+    QObject::disconnect(window.quitAction(), &QAction::triggered, nullptr, nullptr);
+    connect(
+        window.quitAction(), &QAction::triggered, this, [this] { requestQuit(); },
+        Qt::QueuedConnection);
+    window.installEventFilter(this);
     QMenu* menu = window.fileMenu();
     connect(menu, &QMenu::aboutToShow, this, [this, menu] {
         for (QAction* action : menu->actions()) {
@@ -150,10 +169,43 @@ void AppDelegate::enableMIDI() {
     }
     midi->setNetworkEnabled(true);
     midi->setDelegate(this);
+    // Without a client the session sees nothing; a new one is tried until the system is there.
+    if (midi->clientCreateStatus() != 0) {
+        midiRetry_->start();
+    } else {
+        midiRetry_->stop();
+    }
     checkMirtMidiDevice();
 }
 
+void AppDelegate::setMidiRetryPeriod(std::chrono::milliseconds period) {
+    midiRetry_->setInterval(period);
+}
+
+void AppDelegate::midiRetryTick() {
+    const std::shared_ptr<ZelMidi> midi = this->midi();
+    if (midi == nullptr || midi->clientCreateStatus() == 0) {
+        midiRetry_->stop();
+        return;
+    }
+    enableMIDI();
+}
+
+QString AppDelegate::midiProblem(OSStatus status) {
+    // CoreMIDI's kMIDINotPermitted, which the ALSA service reports when /dev/snd/seq may not be
+    // opened.
+    constexpr OSStatus kNotPermitted = -10844;
+    if (status == kMIDIServerStartErr) {
+        return tr("no ALSA sequencer: /dev/snd/seq is missing or refused a client");
+    }
+    if (status == kNotPermitted) {
+        return tr("this user may not open /dev/snd/seq");
+    }
+    return tr("error %1").arg(status);
+}
+
 void AppDelegate::disableMIDI() {
+    midiRetry_->stop();
     if (const std::shared_ptr<ZelMidi> old = midi_.exchange(nullptr)) {
         // A send still under way may keep the session a moment longer; it no longer reports here.
         old->setDelegate(nullptr);
@@ -193,7 +245,14 @@ uint8_t AppDelegate::checkMirtMidiDevice() {
         }
     }
     if (const QPointer<QLabel> label = deviceFoundText()) {
-        label->setText(tr(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
+        const std::shared_ptr<ZelMidi> midi = this->midi();
+        if (midi != nullptr && midi->clientCreateStatus() != 0) {
+            // Not the same as an unplugged mixer: nothing can be seen at all.
+            label->setText(
+                tr("MIDI system not available (%1)").arg(midiProblem(midi->clientCreateStatus())));
+        } else {
+            label->setText(tr(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
+        }
     }
     updateSendButton();
     return deviceFound();
@@ -432,6 +491,18 @@ void AppDelegate::locateFileCompleted(int response, const QList<QUrl>& urls) {
     }
     setFirmwareURL(std::make_shared<const QUrl>(urls.first()));
     updateFilePath(firmwareURL());
+    showFileSummary();
+}
+
+void AppDelegate::showFileSummary() {
+    const std::shared_ptr<const QUrl> url = firmwareURL();
+    const QPointer<QMainWindow> main = window();
+    if (url == nullptr || !url->isLocalFile() || main == nullptr) {
+        return;
+    }
+    const DfuFileCheck::Result file = DfuFileCheck::checkFile(url->toLocalFile());
+    fileSummary_ = file.ok ? file.summary : tr("Not usable: %1").arg(file.problem);
+    main->statusBar()->showMessage(fileSummary_);
 }
 
 bool AppDelegate::validateMenuItem(QAction* item) const {

@@ -4,10 +4,13 @@
 #pragma once
 
 #include "AtomicShared.h"
+#include "DfuProgressParser.h"
+#include "FlasherOutputScanner.h"
 #include "MainThreadInbox.h"
 #include "ZelMidi.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QList>
@@ -22,12 +25,17 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+class DfuFileCheck;
+class FlasherRun;
 class MainWindow;
+class QTimer;
+class UsbDevicePresence;
 class ProgressDLG;
 class QAction;
 class QFileDialog;
@@ -147,18 +155,42 @@ public:
     void locateFileCompleted(int response, const QList<QUrl>& urls);
     // Menu validation: the send command is enabled only with a file URL; others always.
     bool validateMenuItem(QAction* item) const;
+    // What the chosen file holds, or what is wrong with it, as shown in the window.
+    const QString& fileSummary() const { return fileSummary_; }
 
     // The inbox through which other threads hand work to the main thread.
     const std::shared_ptr<MainThreadInbox>& inbox() const { return inbox_; }
 
     // ---- Update procedure (AppDelegateUpdate.cpp) ---------------------------------------------
+    // Checks the file, asks for confirmation, sends the SysEx, asks for the replug, waits for
+    // the loader, runs the flasher behind the progress window and shows the outcome. Refused
+    // while an update (and so a flasher) is under way.
     void sendFile(QObject* sender);
+    // Runs one flasher on the calling thread and posts its result to the main thread.
     void startTask();
     void taskEnded(const QVariantMap& result);
     void setPassPeriod(std::chrono::milliseconds period);
     std::chrono::milliseconds passPeriod() const;
     void setFlasherDirectory(const QString& dir);
     QString flasherDirectory() const;
+    // How long a stopped flasher has between SIGTERM and SIGKILL.
+    void setFlasherGracePeriod(std::chrono::milliseconds grace) { flasherGrace_ = grace; }
+    // Where the update looks for the loader after the replug, how often and for how long.
+    void setUsbDevicePresence(std::shared_ptr<UsbDevicePresence> devices);
+    void setLoaderWait(std::chrono::milliseconds limit, std::chrono::milliseconds pollPeriod);
+    // Whether an update is under way (from the file check to the last alert).
+    bool updateRunning() const { return updateRunning_; }
+    // Quit, from the menu or the window: during an update it asks first, then stops the flasher
+    // and quits once it has been reaped.
+    void requestQuit();
+    // What quitting does; QCoreApplication::quit unless a test injects its own.
+    void setQuitFunction(std::function<void()> quit) { quit_ = std::move(quit); }
+
+    // ---- MIDI availability ----------------------------------------------------------------------
+    // While the session has no client, a new session is tried this often.
+    void setMidiRetryPeriod(std::chrono::milliseconds period);
+    // Why the MIDI system is not available, from the client creation's status.
+    static QString midiProblem(OSStatus status);
 
 private:
     void connectWindow(MainWindow& window);
@@ -189,13 +221,36 @@ private:
     std::vector<SendThread> sendThreads_; // main thread only
 
     // ---- Update procedure state ----
-    // The flasher run as a callable that touches only its own copies and the inbox: the launch
-    // path, the arguments and the run's number, taken now.
-    std::function<void()> flasherRunWork() const;
     // Main thread: a run's result. Only the latest run's result is taken (see the .cpp).
     void flasherRunEnded(uint64_t run, const QVariantMap& result);
 
+    // Dialogs of the update (main thread).
+    void showFileSummary();
+    void showFileProblem(const QString& path, const QString& problem);
+    bool confirmUpdate(const QString& path, const QString& summary);
+    void waitForLoader();
+    void startFlasherRun();
+    void endFlasherRun();
+    void flasherProgress(uint64_t run, const DfuProgress& progress);
+    void midiRetryTick();
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
     std::chrono::milliseconds passPeriod_{1000};
+    std::chrono::milliseconds flasherGrace_{2000};
+    std::chrono::milliseconds loaderWaitLimit_{30000};
+    std::chrono::milliseconds loaderPollPeriod_{100};
+    std::shared_ptr<UsbDevicePresence> usbDevices_;
+    std::shared_ptr<FlasherRun> flasherRun_; // the run under way (main thread)
+    std::thread flasherThread_;              // its thread, joined once its result is in
+    bool runEnded_ = true;                   // the current run's result has arrived
+    bool realProgress_ = false;              // the flasher has reported measurable progress
+    bool quitRequested_ = false;             // quit once the update has wound up
+    FlasherVerdict lastVerdict_ = FlasherVerdict::TransferNotCompleted;
+    QPointer<QEventLoop> loaderWait_; // the wait for the loader, while it runs
+    QPointer<QEventLoop> runEndWait_; // the wait for a stopped flasher's end
+    QTimer* midiRetry_ = nullptr;     // owned by this object
+    QString fileSummary_;
+    std::function<void()> quit_ = [] { QCoreApplication::quit(); };
     mutable std::mutex flasherDirectoryMutex_;
     QString flasherDirectory_;                  // empty: the running executable's directory
     std::atomic<uint64_t> flasherRunNumber_{0}; // the latest run; 0 before the first

@@ -1,13 +1,20 @@
 #include "FlasherRun.h"
 
+#include "OutputExcerpt.h"
 #include "SystemLog.h"
 
 #include <QByteArray>
 #include <QFile>
-#include <atomic>
+#include <array>
 #include <cerrno>
+#include <cmath>
+#include <cstring>
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
+#include <sys/eventfd.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <utility>
@@ -16,6 +23,8 @@
 extern char** environ;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 std::atomic<int> runsUnderWay{0};
 
@@ -64,53 +73,50 @@ private:
     bool ok_ = false;
 };
 
-QVariantMap makeResult(int err, QString text) {
+// The child leads a process group of its own, so stopping it reaches whatever it started.
+class SpawnAttributes {
+public:
+    SpawnAttributes() {
+        ok_ = posix_spawnattr_init(&attr_) == 0 && posix_spawnattr_setpgroup(&attr_, 0) == 0 &&
+              posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP) == 0;
+    }
+    ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
+    SpawnAttributes(const SpawnAttributes&) = delete;
+    SpawnAttributes& operator=(const SpawnAttributes&) = delete;
+    bool ok() const { return ok_; }
+    posix_spawnattr_t* get() { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_{};
+    bool ok_ = false;
+};
+
+QVariantMap failedResult() {
     QVariantMap result;
-    result.insert(QString::fromLatin1(FlasherRun::kErrKey), err);
-    result.insert(QString::fromLatin1(FlasherRun::kOutputStringKey), std::move(text));
+    result.insert(QString::fromLatin1(FlasherRun::kErrKey), -1);
+    result.insert(QString::fromLatin1(FlasherRun::kOutputStringKey),
+                  QString::fromLatin1(FlasherRun::kExceptionText));
     return result;
 }
 
-QVariantMap failedResult() {
-    return makeResult(-1, QString::fromLatin1(FlasherRun::kExceptionText));
-}
-
-void reap(pid_t pid) {
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-}
-
-// Reads until end of file; false on a read error.
-bool readToEnd(int fd, FlasherRun::ReadFunction read, QByteArray* out) {
-    std::vector<char> buffer(64 * 1024);
-    for (;;) {
-        const ssize_t got = read(fd, buffer.data(), buffer.size());
-        if (got > 0) {
-            out->append(buffer.data(), static_cast<qsizetype>(got));
-        } else if (got == 0) {
-            return true;
-        } else if (errno != EINTR) {
-            return false;
-        }
-    }
-}
-
-// The whole output when it is of a sane size for a log line, else its head and tail.
-QString logExcerpt(const QString& output) {
-    if (output.size() <= FlasherRun::kLogLimit) {
-        return output;
-    }
-    const qsizetype half = FlasherRun::kLogLimit / 2;
-    return output.left(half) +
-           QStringLiteral("\n[... %1 characters not logged ...]\n").arg(output.size() - 2 * half) +
-           output.right(half);
+// Whether the progress moved enough to be worth telling the window (a tenth of a percent).
+bool worthReporting(const DfuProgress& now, const DfuProgress& told) {
+    return now.phase != told.phase || now.element != told.element ||
+           now.elements != told.elements || now.measured != told.measured ||
+           std::fabs(now.fraction - told.fraction) >= 0.001f;
 }
 
 } // namespace
 
 FlasherRun::FlasherRun(QString launchPath, QStringList arguments)
-    : launchPath_(std::move(launchPath)), arguments_(std::move(arguments)), read_(::read) {}
+    : launchPath_(std::move(launchPath)), arguments_(std::move(arguments)), read_(::read),
+      stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
+
+FlasherRun::~FlasherRun() {
+    if (stopFd_ >= 0) {
+        ::close(stopFd_);
+    }
+}
 
 QStringList FlasherRun::argumentsFor(const QString& firmwarePath) {
     return {QStringLiteral("-a"),        QStringLiteral("0"),  QStringLiteral("-d"),
@@ -125,22 +131,39 @@ QString FlasherRun::launchPathIn(const QString& directory) {
 QString FlasherRun::outputText(const QStringList& arguments, const QString& output) {
     // Concatenation, not QString::arg: the flasher's text may hold %-sequences of its own.
     const QString command = arguments.mid(0, 4).join(QLatin1Char(' '));
-    const QString head = QLatin1String("Command sent: ") + QLatin1String(kProgramName) +
-                         QLatin1Char(' ') + command + QLatin1String(" \nCommand Output: ");
-    QString text;
-    text.reserve(head.size() + output.size() + 1);
-    text += head;
-    text += output;
-    text += QLatin1Char('\n');
-    return text;
+    return QLatin1String("Command sent: ") + QLatin1String(kProgramName) + QLatin1Char(' ') +
+           command + QLatin1String(" \nCommand Output: ") + output + QLatin1Char('\n');
 }
 
 int FlasherRun::runningCount() {
     return runsUnderWay.load();
 }
 
-QVariantMap FlasherRun::run() const {
+void FlasherRun::stop() {
+    stopRequested_.store(true);
+    if (stopFd_ >= 0) {
+        const uint64_t one = 1;
+        [[maybe_unused]] const ssize_t written = ::write(stopFd_, &one, sizeof one);
+    }
+}
+
+QVariantMap FlasherRun::run() {
     const RunningToken running;
+    QStringList log;
+    const QVariantMap result = runChild(&log);
+    if (onResult_) {
+        onResult_(result);
+    }
+    for (const QString& line : log) {
+        systemLog(line);
+    }
+    return result;
+}
+
+QVariantMap FlasherRun::runChild(QStringList* log) {
+    if (stopFd_ < 0) {
+        return failedResult();
+    }
 
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
@@ -159,7 +182,8 @@ QVariantMap FlasherRun::run() const {
     }
 
     FileActions actions;
-    if (!actions.ok() ||
+    SpawnAttributes attributes;
+    if (!actions.ok() || !attributes.ok() ||
         posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDOUT_FILENO) != 0 ||
         posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO) != 0) {
         return failedResult();
@@ -180,26 +204,124 @@ QVariantMap FlasherRun::run() const {
     argv.push_back(nullptr);
 
     pid_t child = 0;
-    if (posix_spawn(&child, path.constData(), actions.get(), nullptr, argv.data(), environ) != 0) {
+    if (const int error = posix_spawn(&child, path.constData(), actions.get(), attributes.get(),
+                                      argv.data(), environ);
+        error != 0) {
+        *log << QStringLiteral("The flasher could not be started from %1: %2")
+                    .arg(launchPath_, QString::fromLocal8Bit(std::strerror(error)));
         return failedResult();
     }
     // Only the child holds the write end now, so end of file means it has closed its output.
     writeEnd.reset();
+    // Readable once the child has exited; without it (old kernels) the exit is polled.
+    Descriptor exitFd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
 
-    QByteArray bytes;
-    const bool readOk = readToEnd(readEnd.get(), read_, &bytes);
-    readEnd.reset();
-    // The status is not used; waiting for it keeps the child from lingering as a zombie.
-    reap(child);
-    if (!readOk) {
-        return failedResult();
+    FlasherOutputScanner scanner;
+    DfuProgressParser progress;
+    DfuProgress told;
+    OutputExcerpt excerpt;
+    std::vector<char> buffer(64 * 1024);
+
+    bool readFailed = false;
+    bool exited = false;
+    int status = 0;
+    bool stopping = false;
+    bool killed = false;
+    Clock::time_point killAt;
+
+    const auto reapIfExited = [&] {
+        if (!exited) {
+            const pid_t got = ::waitpid(child, &status, WNOHANG);
+            exited = got == child;
+        }
+    };
+    for (;;) {
+        reapIfExited();
+        if (exited && readEnd.get() < 0) {
+            break;
+        }
+        // Once the stop came: SIGTERM now, SIGKILL when the grace period is over.
+        if (!stopping && stopRequested_.load()) {
+            stopping = true;
+            ::kill(-child, SIGTERM);
+            killAt = Clock::now() + grace_;
+        }
+        int timeout = -1;
+        if (stopping && !killed) {
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
+            if (left <= 0) {
+                ::kill(-child, SIGKILL);
+                killed = true;
+            } else {
+                timeout = static_cast<int>(left);
+            }
+        }
+        if (exitFd.get() < 0 && readEnd.get() < 0) {
+            timeout = timeout < 0 ? 5 : std::min(timeout, 5);
+        }
+        std::array<pollfd, 3> polled{};
+        nfds_t count = 0;
+        polled[count++] = {stopFd_, POLLIN, 0};
+        if (readEnd.get() >= 0) {
+            polled[count++] = {readEnd.get(), POLLIN, 0};
+        }
+        if (exitFd.get() >= 0 && !exited) {
+            polled[count++] = {exitFd.get(), POLLIN, 0};
+        }
+        if (::poll(polled.data(), count, timeout) < 0 && errno != EINTR) {
+            // Nothing left to wait with: end the child and reap it.
+            ::kill(-child, SIGKILL);
+            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            exited = true;
+            readFailed = readFailed || readEnd.get() >= 0;
+            break;
+        }
+        if ((polled[0].revents & POLLIN) != 0) {
+            uint64_t value = 0;
+            [[maybe_unused]] const ssize_t got = ::read(stopFd_, &value, sizeof value);
+        }
+        if (readEnd.get() >= 0 && (polled[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+            const ssize_t got = read_(readEnd.get(), buffer.data(), buffer.size());
+            if (got > 0) {
+                const std::string_view bytes(buffer.data(), static_cast<std::size_t>(got));
+                scanner.feed(bytes);
+                progress.feed(bytes);
+                excerpt.append(bytes);
+                if (onProgress_ && worthReporting(progress.progress(), told)) {
+                    told = progress.progress();
+                    onProgress_(told);
+                }
+            } else if (got == 0) {
+                readEnd.reset();
+            } else if (errno != EINTR && errno != EAGAIN) {
+                // The child gets SIGPIPE on its next write and ends; it is reaped below.
+                readFailed = true;
+                readEnd.reset();
+            }
+        }
     }
 
-    // Invalid sequences become replacement characters, so the rest of the text survives.
-    QString output = QString::fromUtf8(bytes);
-    bytes = QByteArray();
-    systemLog(QLatin1String("command returned:\n") + logExcerpt(output));
-    QString text = outputText(arguments_, output);
-    output = QString();
-    return makeResult(0, std::move(text));
+    if (readFailed) {
+        return failedResult();
+    }
+    FlasherExit exit;
+    if (WIFSIGNALED(status)) {
+        exit = {true, WTERMSIG(status)};
+    } else {
+        exit = {false, WEXITSTATUS(status)};
+    }
+    const FlasherVerdict verdict = scanner.finish(exit);
+    const QString output = excerpt.text();
+
+    QVariantMap result;
+    result.insert(QString::fromLatin1(kErrKey), 0);
+    result.insert(QString::fromLatin1(kOutputStringKey), outputText(arguments_, output));
+    result.insert(QString::fromLatin1(kVerdictKey), static_cast<int>(verdict));
+    result.insert(QString::fromLatin1(kStoppedKey), stopping);
+    *log << QLatin1String("command returned:\n") + output
+         << (exit.signalled ? QStringLiteral("The flasher was ended by signal %1").arg(exit.code)
+                            : QStringLiteral("The flasher exited with status %1").arg(exit.code));
+    return result;
 }

@@ -1,11 +1,20 @@
 // One run of the USB DFU flasher (dfu-util) as a child process: a fixed argument list, no shell,
-// standard output and standard error through one pipe read to its end, the child reaped.
+// standard output and standard error through one pipe. The output is judged and excerpted as it
+// arrives (FlasherOutputScanner, DfuProgressParser, OutputExcerpt), so a run holds a fixed amount
+// of memory whatever the flasher prints. A run can be stopped from any thread: the child (and
+// its process group) gets SIGTERM, then SIGKILL after a grace period; it is always reaped.
 #pragma once
+
+#include "DfuProgressParser.h"
+#include "FlasherOutputScanner.h"
 
 #include <QString>
 #include <QStringList>
 #include <QVariantMap>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
+#include <functional>
 #include <sys/types.h>
 
 class FlasherRun {
@@ -17,11 +26,20 @@ public:
     // The result entries handed to AppDelegate::taskEnded.
     static constexpr const char* kErrKey = "err";
     static constexpr const char* kOutputStringKey = "outputString";
+    // The FlasherVerdict (as an int) of a run that started and ended by itself.
+    static constexpr const char* kVerdictKey = "verdict";
+    // True when the run was stopped by stop().
+    static constexpr const char* kStoppedKey = "stopped";
 
     // How the pipe is read; ::read unless a test injects a failure.
     using ReadFunction = ssize_t (*)(int fd, void* buffer, size_t size);
+    // Called on the run's thread whenever the flasher's measured progress changes.
+    using ProgressHandler = std::function<void(const DfuProgress&)>;
 
     FlasherRun(QString launchPath, QStringList arguments);
+    ~FlasherRun();
+    FlasherRun(const FlasherRun&) = delete;
+    FlasherRun& operator=(const FlasherRun&) = delete;
 
     // The eight arguments for the firmware file at `firmwarePath`, which is passed unchanged.
     static QStringList argumentsFor(const QString& firmwarePath);
@@ -31,24 +49,38 @@ public:
     // names only the first four arguments.
     static QString outputText(const QStringList& arguments, const QString& output);
 
-    // Blocks the calling (background) thread: starts the child, reads its combined output to
-    // end of file, reaps it and returns {"err": 0, "outputString": output text}, or
-    // {"err": -1, "outputString": kExceptionText} when the start or the read failed. Logs
-    // "command returned:\n<output>" after a successful read. The exit status is not used.
-    QVariantMap run() const;
+    // Blocks the calling (background) thread: starts the child, reads its output to end of
+    // file, reaps it, and returns {"err": 0, "outputString": output text, "verdict": ...,
+    // "stopped": ...}, or {"err": -1, "outputString": kExceptionText} when the start or the read
+    // failed. The output text holds the output's head and tail (OutputExcerpt). Once per run.
+    QVariantMap run();
 
+    // Any thread, before or during run(): ends the flasher (SIGTERM to its process group, SIGKILL
+    // after the grace period); run() then returns once the child is reaped.
+    void stop();
+    void setGracePeriod(std::chrono::milliseconds grace) { grace_ = grace; }
+    void setProgressHandler(ProgressHandler handler) { onProgress_ = std::move(handler); }
+    // Called on the run's thread with the result as soon as it is known, before the output is
+    // logged, so that whoever waits for it is not held up by the log.
+    void setResultHandler(std::function<void(const QVariantMap&)> handler) {
+        onResult_ = std::move(handler);
+    }
     void setReadFunction(ReadFunction read) { read_ = read; }
 
     // Runs under way in this process (started and not yet reaped), for tests that must not end
     // while a child or its reading thread still exists.
     static int runningCount();
 
-    // The log shows at most this many characters of the output (head and tail); the output text
-    // always holds all of it.
-    static constexpr qsizetype kLogLimit = 1 << 20;
-
 private:
+    // The run itself; the lines to log once the result has been handed on.
+    QVariantMap runChild(QStringList* log);
+
     QString launchPath_;
     QStringList arguments_;
     ReadFunction read_;
+    ProgressHandler onProgress_;
+    std::function<void(const QVariantMap&)> onResult_;
+    std::chrono::milliseconds grace_{2000};
+    int stopFd_ = -1; // an eventfd: readable once stop() was called
+    std::atomic<bool> stopRequested_{false};
 };

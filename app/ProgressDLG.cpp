@@ -11,6 +11,10 @@ ProgressDLG::ProgressDLG(QWidget* parent) : QDialog(parent), ui_(new Ui::Progres
     ui_->setupUi(this);
     setSpinIndicator(ui_->spinIndicator);
     setProgressBar(ui_->progressBar);
+    phase_ = new QLabel(this);
+    phase_->setObjectName(QStringLiteral("phaseText"));
+    phase_->setWordWrap(true);
+    ui_->verticalLayout->insertWidget(1, phase_);
     // No close button: only the update procedure ends this window.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
 }
@@ -75,4 +79,12 @@ QPointer<QProgressBar> ProgressDLG::progressBar() const {
 void ProgressDLG::setProgressBar(QProgressBar* bar) {
     std::lock_guard lock(mutex_);
     progressBar_ = bar;
+}
+
+void ProgressDLG::setPhaseText(const QString& text) {
+    phase_->setText(text);
+}
+
+QString ProgressDLG::phaseText() const {
+    return phase_->text();
 }

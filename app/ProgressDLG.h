@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QLabel>
 #include <QPointer>
 #include <QProgressBar>
 #include <memory>
@@ -35,6 +36,10 @@ public:
     void setProgressValue(float value);
     float progressValue() const { return progressValue_; }
 
+    // The phase of the update, under the window's message (waiting, erasing, writing).
+    void setPhaseText(const QString& text);
+    QString phaseText() const;
+
     // Weak references to the window's indicators, with atomic accessors.
     QPointer<QProgressBar> spinIndicator() const;
     void setSpinIndicator(QProgressBar* indicator);
@@ -54,6 +59,7 @@ protected:
 
 private:
     std::unique_ptr<Ui::ProgressDLG> ui_;
+    QLabel* phase_ = nullptr; // owned by the window
     mutable std::mutex mutex_;
     QPointer<QProgressBar> spinIndicator_;
     QPointer<QProgressBar> progressBar_;

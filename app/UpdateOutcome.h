@@ -1,6 +1,8 @@
 // The outcome of an update: which messages the user sees, chosen from the flasher run's result
-// code and from phrases in its output text. A pure function, so every rule can be tested alone.
+// code and from the verdict on its output. Pure, so every rule can be tested alone.
 #pragma once
+
+#include "FlasherOutputScanner.h"
 
 #include <QCoreApplication>
 #include <QString>
@@ -26,7 +28,8 @@ public:
     enum class Kind {
         Timeout,              // taskReturnErr is the timeout code
         TransferFailed,       // any other nonzero taskReturnErr (the flasher did not run)
-        Success,              // see isSuccess
+        Success,              // the flasher's verdict (FlasherOutputScanner::finish)
+        PermissionDenied,     // the loader is there, this user may not open it
         DeviceNotFound,       // no device in DFU mode
         LibraryMissing,       // the flasher could not load a library
         TransferNotCompleted, // anything else
@@ -43,6 +46,12 @@ public:
     static constexpr const char* kSuccessFollowUpMessage = QT_TRANSLATE_NOOP(
         "UpdateOutcome",
         "Please refer to the instructions on the display of the MIRT VQ320 to complete the update");
+    static constexpr const char* kPermissionDeniedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "The MIRT VQ320 was found in its update mode, but this user may not write to it. "
+        "Install a udev rule for the USB device 0483:df11 (Debian's dfu-util package ships one "
+        "for the desktop user; the updater's source has 49-mirt-vq320-dfu.rules), then unplug "
+        "and replug the USB cable and try again.");
     static constexpr const char* kDeviceNotFoundMessage = QT_TRANSLATE_NOOP(
         "UpdateOutcome",
         "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.");
@@ -54,25 +63,10 @@ public:
         "ERROR: transfer not completed. Please first turn OFF and then turn ON again the VQ320, "
         "check the USB connection and try again.");
 
-    static Kind classify(int32_t taskReturnErr, QStringView output);
+    // The result code first, then the verdict of a run that started.
+    static Kind classify(int32_t taskReturnErr, FlasherVerdict verdict);
     // The messages shown in turn with the same alert, in the user's language: two after a
     // success, one otherwise.
     static QStringList messages(Kind kind);
-    static QStringList messages(int32_t taskReturnErr, QStringView output) {
-        return messages(classify(taskReturnErr, output));
-    }
-
-    // A successful download, judged conservatively (every search ignores case):
-    //   the output holds "Download done." and
-    //   either it holds "Submitting leave request" (the flasher got through every element of the
-    //   image and asked the device to leave DFU mode; many devices reset then, and whatever
-    //   errors follow do not undo the written firmware),
-    //   or no error line follows the last "Download done." (an image of one element whose run
-    //   ended cleanly).
-    // The flasher prints "Download done." once per element, so a run that failed in a later
-    // element still holds it: the error lines after it make that run no success. An error line
-    // starts with the flasher's "dfu-util:" prefix (its errors and warnings) or holds "fail",
-    // "cannot", "could not", "unable", "no dfu capable", "not found", "corrupt" or "error" (but
-    // not only in the flasher's all-is-well status text "No error condition is present").
-    static bool isSuccess(QStringView output);
+    static bool isSuccess(Kind kind) { return kind == Kind::Success; }
 };

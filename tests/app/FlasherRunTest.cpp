@@ -6,9 +6,12 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cerrno>
+#include <csignal>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <thread>
 
 namespace {
 
@@ -31,7 +34,7 @@ protected:
     }
 
     QVariantMap run(const QString& firmware = QStringLiteral("/tmp/fw.dfu"),
-                    FlasherRun::ReadFunction read = nullptr) {
+                    FlasherRun::ReadFunction read = nullptr) const {
         FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
                            FlasherRun::argumentsFor(firmware));
         if (read != nullptr) {
@@ -87,6 +90,111 @@ TEST_F(FlasherRunTest, ASilentFailingFlasherStillCountsAsStarted) {
     EXPECT_EQ(result.value("outputString").toString(), kHeader + "\n");
 }
 
+struct ExitCase {
+    const char* flasher;
+    FlasherVerdict verdict;
+    const char* logged; // the log line about the flasher's end
+};
+
+void PrintTo(const ExitCase& c, std::ostream* os) {
+    *os << c.flasher;
+}
+
+class FlasherExits : public FlasherRunTest, public ::testing::WithParamInterface<ExitCase> {};
+
+// The verdict takes the exit status: a flasher killed by a signal is never a success.
+TEST_P(FlasherExits, DecideTheVerdictWithTheOutput) {
+    install(GetParam().flasher);
+    SystemLogCapture log;
+    const QVariantMap result = run();
+    EXPECT_EQ(result.value("err").toInt(), 0);
+    EXPECT_EQ(result.value("verdict").toInt(), static_cast<int>(GetParam().verdict));
+    EXPECT_FALSE(result.value("stopped").toBool());
+    EXPECT_TRUE(log.lines().contains(QLatin1String(GetParam().logged)))
+        << log.lines().join("|").toStdString();
+    EXPECT_TRUE(noChildren());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flashers, FlasherExits,
+    ::testing::Values(ExitCase{"dfuse-success.sh", FlasherVerdict::Success,
+                               "The flasher exited with status 74"},
+                      ExitCase{"killed-after-element.sh", FlasherVerdict::TransferNotCompleted,
+                               "The flasher was ended by signal 9"},
+                      ExitCase{"failed-after-element.sh", FlasherVerdict::TransferNotCompleted,
+                               "The flasher exited with status 74"},
+                      ExitCase{"no-permission.sh", FlasherVerdict::PermissionDenied,
+                               "The flasher exited with status 74"},
+                      ExitCase{"silent.sh", FlasherVerdict::TransferNotCompleted,
+                               "The flasher exited with status 3"}),
+    [](const auto& testInfo) {
+        std::string name = testInfo.param.flasher;
+        name = name.substr(0, name.find('.'));
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+struct StopCase {
+    const char* flasher;
+    int graceMs;
+    const char* logged;
+};
+
+void PrintTo(const StopCase& c, std::ostream* os) {
+    *os << c.flasher;
+}
+
+class FlasherStops : public FlasherRunTest, public ::testing::WithParamInterface<StopCase> {};
+
+// stop() from another thread: SIGTERM, then SIGKILL once the grace period is over; either way
+// the child is reaped before run() returns, and nothing of it is left.
+TEST_P(FlasherStops, EndAndReapTheFlasher) {
+    install(GetParam().flasher);
+    SystemLogCapture log;
+    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
+                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+    flasher.setGracePeriod(std::chrono::milliseconds(GetParam().graceMs));
+    QVariantMap result;
+    std::thread runner([&] { result = flasher.run(); });
+    // Stopped once it is surely running: it has written its process ID.
+    const QString pidPath = dir_.filePath(QStringLiteral("pid"));
+    for (int i = 0; i < 2000 && !QFile::exists(pidPath); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_TRUE(QFile::exists(pidPath));
+    flasher.stop();
+    runner.join();
+    EXPECT_EQ(result.value("err").toInt(), 0);
+    EXPECT_TRUE(result.value("stopped").toBool());
+    EXPECT_TRUE(log.lines().contains(QLatin1String(GetParam().logged)))
+        << log.lines().join("|").toStdString();
+    QFile pidFile(pidPath);
+    ASSERT_TRUE(pidFile.open(QIODevice::ReadOnly));
+    const pid_t pid = pidFile.readAll().trimmed().toInt();
+    EXPECT_NE(::kill(pid, 0), 0) << "the flasher is gone";
+    EXPECT_TRUE(noChildren());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flashers, FlasherStops,
+    ::testing::Values(StopCase{"sleeper.sh", 5000, "The flasher was ended by signal 15"},
+                      StopCase{"ignores-term.sh", 30, "The flasher was ended by signal 9"}),
+    [](const auto& testInfo) {
+        std::string name = testInfo.param.flasher;
+        name = name.substr(0, name.find('.'));
+        std::replace(name.begin(), name.end(), '-', '_');
+        return name;
+    });
+
+TEST_F(FlasherRunTest, AStopBeforeTheRunEndsItAtOnce) {
+    install("sleeper.sh");
+    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
+                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+    flasher.stop();
+    EXPECT_TRUE(flasher.run().value("stopped").toBool());
+    EXPECT_TRUE(noChildren());
+}
+
 TEST_F(FlasherRunTest, NoExecutableAtTheLaunchPathIsAFailedStart) {
     SystemLogCapture log;
     const QVariantMap expected{{"err", -1},
@@ -98,6 +206,11 @@ TEST_F(FlasherRunTest, NoExecutableAtTheLaunchPathIsAFailedStart) {
     ASSERT_TRUE(QFile::setPermissions(target, QFile::ReadOwner | QFile::WriteOwner));
     EXPECT_EQ(run(), expected);
     EXPECT_TRUE(log.lines().filter(QStringLiteral("command returned")).isEmpty());
+    // The log says where the flasher was looked for.
+    EXPECT_FALSE(log.lines()
+                     .filter(QStringLiteral("could not be started from ") +
+                             FlasherRun::launchPathIn(dir_.path()))
+                     .isEmpty());
 }
 
 ssize_t failingRead(int fd, void* buffer, size_t size) {

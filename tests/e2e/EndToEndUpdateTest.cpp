@@ -3,6 +3,7 @@
 // is chosen, Send delivers the enter-DFU SysEx to the mixer, the replug request, the progress
 // window and the outcome messages come in order, and the mixer's departure is noticed.
 #include "AppDelegate.h"
+#include "DfuseFile.h"
 #include "EventLoopWait.h"
 #include "MainWindow.h"
 #include "MixerProcess.h"
@@ -42,13 +43,17 @@ protected:
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
         app->setPassPeriod(50ms); // the progress window's passes; the flasher ends long before
+        // No loader appears on this bus: the real sysfs watch looks briefly, then the flasher
+        // starts anyway.
+        app->setLoaderWait(200ms, 20ms);
         window->show();
         app->applicationDidFinishLaunching();
         ASSERT_TRUE(firmware.isValid());
         firmwarePath = firmware.filePath("vq320 firmware.dfu");
-        QFile file(firmwarePath);
-        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("DfuSe image stand-in");
+        dfutest::writeBinaryFile(
+            firmwarePath.toStdString(),
+            dfutest::makeDfuseFile(
+                {{0, "Internal Flash", {{0x08000000, dfutest::patternBytes(2048, 1)}}}}));
     }
     void TearDown() override {
         if (app) {
@@ -111,7 +116,8 @@ TEST_F(EndToEnd, AWholeUpdateFromPlugInToUnplug) {
 
     const QStringList messages = pressSend("dfuse-success.sh", mixer);
     EXPECT_EQ(messages,
-              (QStringList{"Please unplug and replug USB cable connected to the MIRT VQ320",
+              (QStringList{"Update the MIRT VQ320 with this firmware?",
+                           "Please unplug and replug USB cable connected to the MIRT VQ320",
                            "Update in progress...",
                            "Please refer to the instructions on the display of the MIRT VQ320 to "
                            "complete the update"}));
@@ -133,7 +139,8 @@ TEST_F(EndToEnd, AFlasherThatFindsNoDeviceSaysTheMixerWasNotFound) {
 
     const QStringList messages = pressSend("no-device.sh", mixer);
     EXPECT_EQ(messages,
-              (QStringList{"Please unplug and replug USB cable connected to the MIRT VQ320",
+              (QStringList{"Update the MIRT VQ320 with this firmware?",
+                           "Please unplug and replug USB cable connected to the MIRT VQ320",
                            "Sorry, MIRT VQ320 not found. Please check the USB connection and try "
                            "again."}));
     EXPECT_EQ(mixer.received(), QStringList{"RECEIVED f0 60 07 10 4d f7"});

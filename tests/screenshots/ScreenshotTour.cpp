@@ -91,6 +91,8 @@ int main(int argc, char** argv) {
     AppDelegate delegate(service, window);
     delegate.setFlasherDirectory(work.path());
     delegate.setPassPeriod(std::chrono::milliseconds(20));
+    // No loader on this machine's bus: a short look, then the stand-in flasher runs.
+    delegate.setLoaderWait(std::chrono::milliseconds(100), std::chrono::milliseconds(20));
     window.move(200, 150);
     window.show();
     delegate.applicationDidFinishLaunching();
@@ -112,12 +114,15 @@ int main(int argc, char** argv) {
                     saveScreen(window, progress, out + QStringLiteral("/progress.png")) ? 0 : 1;
             }
         } else if (auto* alert = qobject_cast<QMessageBox*>(modal)) {
-            const bool isOutcome = !alert->text().contains(QStringLiteral("replug"));
+            const bool isOutcome = !alert->text().contains(QStringLiteral("replug")) &&
+                                   !alert->text().contains(QStringLiteral("with this firmware"));
             if (isOutcome && !outcomeTaken) {
                 outcomeTaken = true;
                 failures += saveScreen(window, alert, out + QStringLiteral("/outcome.png")) ? 0 : 1;
             }
-            if (!alert->buttons().isEmpty()) {
+            if (alert->defaultButton() != nullptr) {
+                alert->defaultButton()->click(); // Update in the confirmation
+            } else if (!alert->buttons().isEmpty()) {
                 alert->buttons().first()->click();
             }
         }

@@ -8,10 +8,13 @@
 #include "MainWindow.h"
 #include "MixerProcess.h"
 #include "ModalAnswerer.h"
+#include "ProgressDLG.h"
+#include "UpdateOutcome.h"
 
 #include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -27,6 +30,7 @@ using namespace std::chrono_literals;
 
 constexpr auto kConnected = "Mirt VQ320 device connected";
 constexpr auto kNotFound = "Mirt VQ320 device NOT found";
+const QString kConfirm = "Update the MIRT VQ320 with this firmware?";
 const QString kReplug = "Please unplug and replug USB cable connected to the MIRT VQ320";
 const QString kInProgress = "Update in progress...";
 const QString kComplete =
@@ -35,6 +39,7 @@ const QString kMixerNotFound =
     "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.";
 const QString kTransferFailed = "ERROR: transfer not completed. Please first turn OFF and then "
                                 "turn ON again the VQ320, check the USB connection and try again.";
+const QString kNoRights = UpdateOutcome::messages(UpdateOutcome::Kind::PermissionDenied).at(0);
 const QString kEnterLoader = "RECEIVED f0 60 07 10 4d f7";
 
 // Emulation is slow, the more so on a busy machine, and enumeration takes the USB stack's own
@@ -69,6 +74,7 @@ struct UpdateCase {
     bool normalUser;      // dfu-util runs without rights on the USB device nodes
     bool restarts;        // the mixer restarts into its loader on the SysEx
     bool flashed;         // the whole file ends up in the flash, and the mixer comes back
+    bool replugsAtOnce;   // the user answers the replug request before the loader is there
     QStringList messages; // what the user is told, in order
 };
 
@@ -92,6 +98,9 @@ protected:
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
         app->setPassPeriod(50ms);
+        // Long enough for a loader that comes late; a mixer that ignores the SysEx makes the
+        // flasher start (and find nothing) when it runs out.
+        app->setLoaderWait(10s, 50ms);
         if (GetParam().normalUser) {
             app->setFlasherDirectory(normalUserFlasher());
         }
@@ -128,22 +137,53 @@ protected:
 
     // Presses Send and answers every alert the way a user does: the replug request only once
     // the mixer has restarted into its loader and the host has enumerated it (the user has
-    // replugged the cable), or at once when the mixer does not restart.
-    QStringList sendAndAnswer(bool restarts) {
+    // replugged the cable), or at once when the mixer does not restart or the user is quick.
+    // Records the progress window's bar and phase meanwhile.
+    QStringList sendAndAnswer(const UpdateCase& c) {
         ModalAnswerer answerer;
         answerer.setBeforeAnswer([&](QMessageBox& box) {
             if (box.text() != kReplug) {
                 return;
             }
             EXPECT_TRUE(waitUntil([&] { return !mixer.lines("RECEIVED").isEmpty(); }, kDeadline));
-            if (restarts) {
+            if (c.restarts && !c.replugsAtOnce) {
                 EXPECT_TRUE(waitUntil([&] { return !mixer.lines("LOADER enumerated").isEmpty(); },
                                       kDeadline))
                     << mixer.output().toStdString();
             }
         });
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
+            const auto dialog = app->progressDLG();
+            if (dialog && dialog != watched) {
+                watched = dialog;
+                QObject::connect(dialog.get(), &ProgressDLG::progressValueSet, dialog.get(),
+                                 [this, d = dialog.get()](float value) {
+                                     progress.push_back({value, d->phaseText()});
+                                 });
+            }
+        });
+        watch.start(5);
         app->sendFile()->click(); // returns when the last alert has been answered
+        watch.stop();
         return answerer.texts();
+    }
+
+    // Once dfu-util reports what it writes, the bar follows it, only forward, to the end.
+    void expectRealProgress() {
+        const auto measured = std::find_if(progress.begin(), progress.end(), [](const auto& p) {
+            return p.second.contains("element");
+        });
+        ASSERT_NE(measured, progress.end()) << "no phase from the flasher's own progress";
+        float last = 0.0f;
+        bool sawLastElement = false;
+        for (auto it = measured; it != progress.end(); ++it) {
+            EXPECT_GE(it->first, last) << it->second.toStdString();
+            last = it->first;
+            sawLastElement = sawLastElement || it->second.contains("element 3 of 3");
+        }
+        EXPECT_TRUE(sawLastElement);
+        EXPECT_GE(last, 0.99f);
     }
 
     void expectFlashHoldsTheFile() {
@@ -165,6 +205,8 @@ protected:
     QString firmwarePath;
     QString dumpPath;
     MixerProcess mixer;
+    std::shared_ptr<ProgressDLG> watched;
+    std::vector<std::pair<float, QString>> progress; // bar value and phase, as set
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<AppDelegate> app;
 };
@@ -180,13 +222,14 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
     app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmwarePath)});
     ASSERT_TRUE(app->sendFile()->isEnabled());
 
-    EXPECT_EQ(sendAndAnswer(c.restarts), c.messages) << mixer.output().toStdString();
+    EXPECT_EQ(sendAndAnswer(c), c.messages) << mixer.output().toStdString();
     EXPECT_EQ(mixer.lines("RECEIVED"), QStringList{kEnterLoader}) << "exactly once";
     EXPECT_EQ(mixer.lines("LOADER plugged in").size(), c.restarts ? 1 : 0);
     if (!c.flashed) {
         return;
     }
     expectFlashHoldsTheFile();
+    expectRealProgress();
     // Back in MIDI mode, and seen again: unplugging it now is noticed too.
     ASSERT_TRUE(waitUntil([&] { return mixer.lines("MIDI plugged in").size() == 2; }, kDeadline));
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline));
@@ -197,31 +240,50 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
 INSTANTIATE_TEST_SUITE_P(
     Mixers, EmulatedMixerUpdate,
     ::testing::Values(
-        UpdateCase{"Healthy", {}, false, true, true, {kReplug, kInProgress, kComplete}},
+        UpdateCase{
+            "Healthy", {}, false, true, true, false, {kConfirm, kReplug, kInProgress, kComplete}},
+        // The user answers the replug request at once; the loader enumerates seconds later and
+        // the updater waits for it before it starts the flasher.
+        UpdateCase{"LoaderComesLate",
+                   {"--loader-delay-ms", "2500"},
+                   false,
+                   true,
+                   true,
+                   true,
+                   {kConfirm, kReplug, kInProgress, kComplete}},
         // dfu-util reports "Error during download get_status" and exits 74; the firmware is in.
         UpdateCase{"ResetsBeforeAnsweringTheLeave",
                    {"--reset-on-leave"},
                    false,
                    true,
                    true,
-                   {kReplug, kInProgress, kComplete}},
+                   false,
+                   {kConfirm, kReplug, kInProgress, kComplete}},
         UpdateCase{"WriteFailsAfterFiveBlocks",
                    {"--fail-write-after", "5"},
                    false,
                    true,
                    false,
-                   {kReplug, kTransferFailed}},
+                   false,
+                   {kConfirm, kReplug, kTransferFailed}},
         UpdateCase{"VanishesMidDownload",
                    {"--vanish-after", "12"},
                    false,
                    true,
                    false,
-                   {kReplug, kTransferFailed}},
+                   false,
+                   {kConfirm, kReplug, kTransferFailed}},
+        UpdateCase{"IgnoresTheSysEx",
+                   {"--ignore-sysex"},
+                   false,
+                   false,
+                   false,
+                   false,
+                   {kConfirm, kReplug, kMixerNotFound}},
+        // Root-only device nodes, as on a desktop without the udev rule: the user is told the
+        // mixer is there but may not be written, and how to mend that.
         UpdateCase{
-            "IgnoresTheSysEx", {"--ignore-sysex"}, false, false, false, {kReplug, kMixerNotFound}},
-        // Root-only device nodes, as on a desktop without the udev rule: today the user is
-        // told the mixer was not found.
-        UpdateCase{"FlasherWithoutRights", {}, true, true, false, {kReplug, kMixerNotFound}}),
+            "FlasherWithoutRights", {}, true, true, false, false, {kConfirm, kReplug, kNoRights}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QPointer>
+#include <QPushButton>
 
 ModalAnswerer::ModalAnswerer(QObject* parent) : QObject(parent) {
     timer_.setInterval(5);
@@ -29,6 +30,14 @@ void ModalAnswerer::poll() {
         record.text = box->text();
         record.icon = box->icon();
         record.modality = box->windowModality();
+        record.informativeText = box->informativeText();
+        record.detailedText = box->detailedText();
+        if (box->defaultButton() != nullptr) {
+            record.defaultButton = box->defaultButton()->text();
+        }
+        if (box->escapeButton() != nullptr) {
+            record.escapeButton = box->escapeButton()->text();
+        }
         for (QAbstractButton* button : box->buttons()) {
             record.buttons << button->text();
         }

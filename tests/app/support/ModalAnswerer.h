@@ -22,6 +22,10 @@ public:
         QMessageBox::Icon icon = QMessageBox::NoIcon;
         QStringList buttons; // button texts, in the box's order
         Qt::WindowModality modality = Qt::NonModal;
+        QString informativeText;
+        QString detailedText;
+        QString defaultButton; // its text, empty without one
+        QString escapeButton;
     };
 
     explicit ModalAnswerer(QObject* parent = nullptr);

@@ -1,0 +1,7 @@
+#!/bin/sh
+# A stuck flasher that ignores SIGTERM (as do the commands it starts): only SIGKILL ends it.
+trap '' TERM
+dir=$(dirname "$0")
+echo "waiting for the device"
+echo $$ > "$dir/pid.tmp" && mv "$dir/pid.tmp" "$dir/pid"
+while :; do sleep 0.05; done

@@ -31,6 +31,199 @@
         <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
         <translation>Bitte das USB-Kabel des MIRT VQ320 abziehen und wieder einstecken</translation>
     </message>
+    <message>
+        <source>no ALSA sequencer: /dev/snd/seq is missing or refused a client</source>
+        <translation>kein ALSA-Sequencer: /dev/snd/seq fehlt oder hat einen Client abgelehnt</translation>
+    </message>
+    <message>
+        <source>this user may not open /dev/snd/seq</source>
+        <translation>dieser Benutzer darf /dev/snd/seq nicht öffnen</translation>
+    </message>
+    <message>
+        <source>error %1</source>
+        <translation>Fehler %1</translation>
+    </message>
+    <message>
+        <source>MIDI system not available (%1)</source>
+        <translation>MIDI-System nicht verfügbar (%1)</translation>
+    </message>
+    <message>
+        <source>Not usable: %1</source>
+        <translation>Nicht verwendbar: %1</translation>
+    </message>
+    <message>
+        <source>Starting the flasher…</source>
+        <translation>Das Flash-Programm wird gestartet…</translation>
+    </message>
+    <message>
+        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
+        <translation>Die Firmware-Datei ist nicht verwendbar, daher wurde nichts an das Mischpult gesendet.</translation>
+    </message>
+    <message>
+        <source>Update the MIRT VQ320 with this firmware?</source>
+        <translation>Den MIRT VQ320 mit dieser Firmware aktualisieren?</translation>
+    </message>
+    <message>
+        <source>%1
+%2
+
+The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
+        <translation>%1
+%2
+
+Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiedereinschalten bringt es ohne Aktualisierung zurück.</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
+        <translation>Warten auf den Aktualisierungsmodus des Mischpults (USB-Gerät 0483:df11)…</translation>
+    </message>
+    <message>
+        <source>Erasing</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Erasing element %1 of %2</source>
+        <translation>Element %1 von %2 wird gelöscht</translation>
+    </message>
+    <message>
+        <source>Writing element %1 of %2</source>
+        <translation>Element %1 von %2 wird geschrieben</translation>
+    </message>
+    <message>
+        <source>%1… %2% of the firmware</source>
+        <translation>%1… %2% der Firmware</translation>
+    </message>
+    <message>
+        <source>An update is under way. Quit anyway?</source>
+        <translation>Eine Aktualisierung läuft. Trotzdem beenden?</translation>
+    </message>
+    <message>
+        <source>The flasher is stopped. The mixer stays in its update mode and can be updated again at once.</source>
+        <translation>Das Flash-Programm wird angehalten. Das Mischpult bleibt im Aktualisierungsmodus und kann sofort erneut aktualisiert werden.</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Continue the update</source>
+        <translation>Aktualisierung fortsetzen</translation>
+    </message>
+</context>
+<context>
+    <name>DfuFileCheck</name>
+    <message>
+        <source>The DfuSe prefix is cut short.</source>
+        <translation>Das DfuSe-Präfix ist abgeschnitten.</translation>
+    </message>
+    <message>
+        <source>The DfuSe prefix has an unknown version (%1).</source>
+        <translation>Das DfuSe-Präfix hat eine unbekannte Version (%1).</translation>
+    </message>
+    <message>
+        <source>The DfuSe prefix gives %1 bytes for the image, the file holds %2.</source>
+        <translation>Das DfuSe-Präfix gibt %1 Bytes für das Abbild an, die Datei enthält %2.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image has no target.</source>
+        <translation>Das DfuSe-Abbild hat kein Target.</translation>
+    </message>
+    <message>
+        <source>Target %1 of the DfuSe image is missing or damaged.</source>
+        <translation>Target %1 des DfuSe-Abbilds fehlt oder ist beschädigt.</translation>
+    </message>
+    <message>
+        <source>Target %1 claims %2 bytes; the file has only %3 left.</source>
+        <translation>Target %1 gibt %2 Bytes an; die Datei hat nur noch %3.</translation>
+    </message>
+    <message>
+        <source>Element %1 of target %2 lies outside its target.</source>
+        <translation>Element %1 von Target %2 liegt außerhalb seines Targets.</translation>
+    </message>
+    <message>
+        <source>Element %1 of target %2 claims %3 bytes; its target has only %4 left.</source>
+        <translation>Element %1 von Target %2 gibt %3 Bytes an; sein Target hat nur noch %4.</translation>
+    </message>
+    <message>
+        <source>Target %1&apos;s elements do not fill its %2 bytes.</source>
+        <translation>Die Elemente von Target %1 füllen seine %2 Bytes nicht.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image has %1 bytes after its last target.</source>
+        <translation>Das DfuSe-Abbild hat %1 Bytes nach seinem letzten Target.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image holds no data.</source>
+        <translation>Das DfuSe-Abbild enthält keine Daten.</translation>
+    </message>
+    <message>
+        <source>The file no longer exists.</source>
+        <translation>Die Datei existiert nicht mehr.</translation>
+    </message>
+    <message>
+        <source>This is not a regular file.</source>
+        <translation>Dies ist keine reguläre Datei.</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%1 bytes).</source>
+        <translation>Die Datei ist zu groß für eine Firmware des Mischpults (%1 Bytes).</translation>
+    </message>
+    <message>
+        <source>The file cannot be read: %1</source>
+        <translation>Die Datei kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>The file is too short to be a DFU file (%1 bytes).</source>
+        <translation>Die Datei ist zu kurz für eine DFU-Datei (%1 Bytes).</translation>
+    </message>
+    <message>
+        <source>The file has no DFU suffix: it is not a DFU file.</source>
+        <translation>Die Datei hat kein DFU-Suffix: sie ist keine DFU-Datei.</translation>
+    </message>
+    <message>
+        <source>The DFU suffix gives an impossible length (%1).</source>
+        <translation>Das DFU-Suffix gibt eine unmögliche Länge an (%1).</translation>
+    </message>
+    <message>
+        <source>The file is damaged: its CRC is %1, its contents give %2.</source>
+        <translation>Die Datei ist beschädigt: ihre CRC ist %1, ihr Inhalt ergibt %2.</translation>
+    </message>
+    <message>
+        <source>The file is made for the USB device %1:%2, not for the mixer&apos;s loader 0483:df11.</source>
+        <translation>Die Datei ist für das USB-Gerät %1:%2 bestimmt, nicht für den Loader des Mischpults 0483:df11.</translation>
+    </message>
+    <message>
+        <source>DfuSe image, target &quot;%1&quot;, %2 element(s), %3 bytes</source>
+        <translation>DfuSe-Abbild, Target „%1“, %2 Element(e), %3 Bytes</translation>
+    </message>
+    <message>
+        <source>unnamed</source>
+        <translation>ohne Namen</translation>
+    </message>
+    <message>
+        <source> in %1 targets</source>
+        <translation> in %1 Targets</translation>
+    </message>
+    <message>
+        <source>The DFU file holds no data.</source>
+        <translation>Die DFU-Datei enthält keine Daten.</translation>
+    </message>
+    <message>
+        <source>DFU image, %1 bytes</source>
+        <translation>DFU-Abbild, %1 Bytes</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -117,6 +310,10 @@ Bitte warten und das USB-Kabel angeschlossen lassen.</translation>
     <message>
         <source>ERROR: transfer not completed. Please first turn OFF and then turn ON again the VQ320, check the USB connection and try again.</source>
         <translation>FEHLER: Übertragung nicht abgeschlossen. Bitte das VQ320 aus- und wieder einschalten, die USB-Verbindung prüfen und es erneut versuchen.</translation>
+    </message>
+    <message>
+        <source>The MIRT VQ320 was found in its update mode, but this user may not write to it. Install a udev rule for the USB device 0483:df11 (Debian&apos;s dfu-util package ships one for the desktop user; the updater&apos;s source has 49-mirt-vq320-dfu.rules), then unplug and replug the USB cable and try again.</source>
+        <translation>Der MIRT VQ320 wurde im Aktualisierungsmodus gefunden, aber dieser Benutzer darf nicht darauf schreiben. Installieren Sie eine udev-Regel für das USB-Gerät 0483:df11 (Debians dfu-util-Paket liefert eine für den Desktop-Benutzer; die Quellen des Updaters enthalten 49-mirt-vq320-dfu.rules), ziehen Sie dann das USB-Kabel ab, stecken Sie es wieder ein und versuchen Sie es erneut.</translation>
     </message>
 </context>
 </TS>

@@ -31,6 +31,199 @@
         <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
         <translation>Scollegare e ricollegare il cavo USB collegato al MIRT VQ320</translation>
     </message>
+    <message>
+        <source>no ALSA sequencer: /dev/snd/seq is missing or refused a client</source>
+        <translation>nessun sequencer ALSA: /dev/snd/seq manca o ha rifiutato un client</translation>
+    </message>
+    <message>
+        <source>this user may not open /dev/snd/seq</source>
+        <translation>questo utente non può aprire /dev/snd/seq</translation>
+    </message>
+    <message>
+        <source>error %1</source>
+        <translation>errore %1</translation>
+    </message>
+    <message>
+        <source>MIDI system not available (%1)</source>
+        <translation>Sistema MIDI non disponibile (%1)</translation>
+    </message>
+    <message>
+        <source>Not usable: %1</source>
+        <translation>Non utilizzabile: %1</translation>
+    </message>
+    <message>
+        <source>Starting the flasher…</source>
+        <translation>Avvio del programma di scrittura…</translation>
+    </message>
+    <message>
+        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
+        <translation>Il file del firmware non è utilizzabile, quindi non è stato inviato nulla al mixer.</translation>
+    </message>
+    <message>
+        <source>Update the MIRT VQ320 with this firmware?</source>
+        <translation>Aggiornare il MIRT VQ320 con questo firmware?</translation>
+    </message>
+    <message>
+        <source>%1
+%2
+
+The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
+        <translation>%1
+%2
+
+Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e riaccendendolo torna indietro senza aggiornamento.</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aggiorna</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annulla</translation>
+    </message>
+    <message>
+        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
+        <translation>In attesa della modalità di aggiornamento del mixer (dispositivo USB 0483:df11)…</translation>
+    </message>
+    <message>
+        <source>Erasing</source>
+        <translation>Cancellazione</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Scrittura</translation>
+    </message>
+    <message>
+        <source>Erasing element %1 of %2</source>
+        <translation>Cancellazione dell&apos;elemento %1 di %2</translation>
+    </message>
+    <message>
+        <source>Writing element %1 of %2</source>
+        <translation>Scrittura dell&apos;elemento %1 di %2</translation>
+    </message>
+    <message>
+        <source>%1… %2% of the firmware</source>
+        <translation>%1… %2% del firmware</translation>
+    </message>
+    <message>
+        <source>An update is under way. Quit anyway?</source>
+        <translation>È in corso un aggiornamento. Uscire comunque?</translation>
+    </message>
+    <message>
+        <source>The flasher is stopped. The mixer stays in its update mode and can be updated again at once.</source>
+        <translation>Il programma di scrittura viene fermato. Il mixer resta in modalità di aggiornamento e può essere aggiornato di nuovo subito.</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Esci</translation>
+    </message>
+    <message>
+        <source>Continue the update</source>
+        <translation>Continua l&apos;aggiornamento</translation>
+    </message>
+</context>
+<context>
+    <name>DfuFileCheck</name>
+    <message>
+        <source>The DfuSe prefix is cut short.</source>
+        <translation>Il prefisso DfuSe è troncato.</translation>
+    </message>
+    <message>
+        <source>The DfuSe prefix has an unknown version (%1).</source>
+        <translation>Il prefisso DfuSe ha una versione sconosciuta (%1).</translation>
+    </message>
+    <message>
+        <source>The DfuSe prefix gives %1 bytes for the image, the file holds %2.</source>
+        <translation>Il prefisso DfuSe indica %1 byte per l&apos;immagine, il file ne contiene %2.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image has no target.</source>
+        <translation>L&apos;immagine DfuSe non ha alcun target.</translation>
+    </message>
+    <message>
+        <source>Target %1 of the DfuSe image is missing or damaged.</source>
+        <translation>Il target %1 dell&apos;immagine DfuSe manca o è danneggiato.</translation>
+    </message>
+    <message>
+        <source>Target %1 claims %2 bytes; the file has only %3 left.</source>
+        <translation>Il target %1 dichiara %2 byte; nel file ne restano solo %3.</translation>
+    </message>
+    <message>
+        <source>Element %1 of target %2 lies outside its target.</source>
+        <translation>L&apos;elemento %1 del target %2 si trova fuori dal suo target.</translation>
+    </message>
+    <message>
+        <source>Element %1 of target %2 claims %3 bytes; its target has only %4 left.</source>
+        <translation>L&apos;elemento %1 del target %2 dichiara %3 byte; nel suo target ne restano solo %4.</translation>
+    </message>
+    <message>
+        <source>Target %1&apos;s elements do not fill its %2 bytes.</source>
+        <translation>Gli elementi del target %1 non riempiono i suoi %2 byte.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image has %1 bytes after its last target.</source>
+        <translation>L&apos;immagine DfuSe ha %1 byte dopo l&apos;ultimo target.</translation>
+    </message>
+    <message>
+        <source>The DfuSe image holds no data.</source>
+        <translation>L&apos;immagine DfuSe non contiene dati.</translation>
+    </message>
+    <message>
+        <source>The file no longer exists.</source>
+        <translation>Il file non esiste più.</translation>
+    </message>
+    <message>
+        <source>This is not a regular file.</source>
+        <translation>Questo non è un file normale.</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%1 bytes).</source>
+        <translation>Il file è troppo grande per essere un firmware del mixer (%1 byte).</translation>
+    </message>
+    <message>
+        <source>The file cannot be read: %1</source>
+        <translation>Il file non può essere letto: %1</translation>
+    </message>
+    <message>
+        <source>The file is too short to be a DFU file (%1 bytes).</source>
+        <translation>Il file è troppo corto per essere un file DFU (%1 byte).</translation>
+    </message>
+    <message>
+        <source>The file has no DFU suffix: it is not a DFU file.</source>
+        <translation>Il file non ha il suffisso DFU: non è un file DFU.</translation>
+    </message>
+    <message>
+        <source>The DFU suffix gives an impossible length (%1).</source>
+        <translation>Il suffisso DFU indica una lunghezza impossibile (%1).</translation>
+    </message>
+    <message>
+        <source>The file is damaged: its CRC is %1, its contents give %2.</source>
+        <translation>Il file è danneggiato: il suo CRC è %1, il contenuto dà %2.</translation>
+    </message>
+    <message>
+        <source>The file is made for the USB device %1:%2, not for the mixer&apos;s loader 0483:df11.</source>
+        <translation>Il file è destinato al dispositivo USB %1:%2, non al loader del mixer 0483:df11.</translation>
+    </message>
+    <message>
+        <source>DfuSe image, target &quot;%1&quot;, %2 element(s), %3 bytes</source>
+        <translation>Immagine DfuSe, target &quot;%1&quot;, %2 elementi, %3 byte</translation>
+    </message>
+    <message>
+        <source>unnamed</source>
+        <translation>senza nome</translation>
+    </message>
+    <message>
+        <source> in %1 targets</source>
+        <translation> in %1 target</translation>
+    </message>
+    <message>
+        <source>The DFU file holds no data.</source>
+        <translation>Il file DFU non contiene dati.</translation>
+    </message>
+    <message>
+        <source>DFU image, %1 bytes</source>
+        <translation>Immagine DFU, %1 byte</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -117,6 +310,10 @@ Attendere e lasciare collegato il cavo USB.</translation>
     <message>
         <source>ERROR: transfer not completed. Please first turn OFF and then turn ON again the VQ320, check the USB connection and try again.</source>
         <translation>ERRORE: trasferimento non completato. Spegnere e poi riaccendere il VQ320, controllare il collegamento USB e riprovare.</translation>
+    </message>
+    <message>
+        <source>The MIRT VQ320 was found in its update mode, but this user may not write to it. Install a udev rule for the USB device 0483:df11 (Debian&apos;s dfu-util package ships one for the desktop user; the updater&apos;s source has 49-mirt-vq320-dfu.rules), then unplug and replug the USB cable and try again.</source>
+        <translation>Il MIRT VQ320 è stato trovato in modalità di aggiornamento, ma questo utente non può scriverci. Installare una regola udev per il dispositivo USB 0483:df11 (il pacchetto dfu-util di Debian ne fornisce una per l&apos;utente del desktop; i sorgenti dell&apos;updater contengono 49-mirt-vq320-dfu.rules), poi scollegare e ricollegare il cavo USB e riprovare.</translation>
     </message>
 </context>
 </TS>

@@ -55,13 +55,19 @@ std::shared_ptr<ZelMidi> ZelMidi::create(std::shared_ptr<MidiService> service) {
     return midi;
 }
 
-ZelMidi::ZelMidi(std::shared_ptr<MidiService> service) : service_(std::move(service)) {}
+ZelMidi::ZelMidi(std::shared_ptr<MidiService> service)
+    : service_(std::move(service)), home_(QThread::currentThread()) {}
+
+void ZelMidi::assertOnHomeThread() const {
+    Q_ASSERT_X(QThread::currentThread() == home_, "ZelMidi",
+               "called off the thread that created the session");
+}
 
 void ZelMidi::init() {
     MidiService& s = *service_;
-    logStatusError(
-        s.clientCreate(QStringLiteral("ZelMidi MIDI Client"), ZELMIDINotifyProc, this, &client_),
-        "Create MIDI client");
+    clientCreateStatus_ =
+        s.clientCreate(QStringLiteral("ZelMidi MIDI Client"), ZELMIDINotifyProc, this, &client_);
+    logStatusError(clientCreateStatus_, "Create MIDI client");
     logStatusError(s.outputPortCreate(client_, QStringLiteral("ZelMidi Output Port"), &outputPort_),
                    "Create output MIDI port");
     logStatusError(s.inputPortCreate(client_, QStringLiteral("ZelMidi Input Port"), ZELMIDIReadProc,
@@ -131,6 +137,10 @@ void ZelMidi::announce(const char* notification,
 }
 
 void ZelMidi::connectSource(MIDIEndpointRef endpoint) {
+    assertOnHomeThread();
+    if (getSource(endpoint)) {
+        return; // a rescan wrapped it before its notice came: one wrapper holds the route
+    }
     auto source = std::make_shared<ZelMidiSource>(this, endpoint);
     sources_.push_back(source);
     if (delegate_ != nullptr) {
@@ -147,8 +157,12 @@ void ZelMidi::disconnectSource(MIDIEndpointRef endpoint) {
     if (!source) {
         return;
     }
-    logStatusError(service_->portDisconnectSource(inputPort_, endpoint),
-                   "Disconnecting from MIDI source");
+    assertOnHomeThread();
+    const OSStatus status = service_->portDisconnectSource(inputPort_, endpoint);
+    logStatusError(status, "Disconnecting from MIDI source");
+    if (status != noErr && status != kMIDINoConnection) {
+        stillRouted_.push_back(source); // its read callback may still come
+    }
     eraseEvery(sources_, source);
     if (delegate_ != nullptr) {
         delegate_->midiSourceRemoved(*this, source);
@@ -157,6 +171,10 @@ void ZelMidi::disconnectSource(MIDIEndpointRef endpoint) {
 }
 
 void ZelMidi::connectDestination(MIDIEndpointRef endpoint) {
+    assertOnHomeThread();
+    if (getDestination(endpoint)) {
+        return;
+    }
     auto destination = std::make_shared<ZelMidiDestination>(this, endpoint);
     destinations_.push_back(destination);
     if (delegate_ != nullptr) {
@@ -180,6 +198,7 @@ void ZelMidi::disconnectDestination(MIDIEndpointRef endpoint) {
 // ---- Rescan -------------------------------------------------------------------------------
 
 void ZelMidi::scanExistingDevices() {
+    assertOnHomeThread();
     const ItemCount destinationCount = service_->getNumberOfDestinations();
     const ItemCount sourceCount = service_->getNumberOfSources();
     DestinationList staleDestinations = destinations_;
@@ -237,6 +256,7 @@ const MIDIObjectAddRemoveNotification* asAddRemove(const MIDINotification* notif
 } // namespace
 
 void ZelMidi::midiNotify(const MIDINotification* notification) {
+    assertOnHomeThread();
     if (notification == nullptr) {
         return;
     }

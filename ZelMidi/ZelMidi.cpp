@@ -100,7 +100,10 @@ ZelMidi::~ZelMidi() {
         logStatusError(service_->portDispose(inputPort_), "Dispose MIDI port");
     }
     if (client_ != 0) {
-        logStatusError(service_->clientDispose(client_), "Dispose MIDI client");
+        const OSStatus status = service_->clientDispose(client_);
+        logStatusError(status, "Dispose MIDI client");
+        // The client's virtual endpoints went with it: disposing them again only fails.
+        clientDisposed_ = status == noErr;
     }
     virtualEndpointName_.reset();
     setVirtualSourceEnabled(false);

@@ -158,6 +158,7 @@ private:
     // callback, so they live as long as the client does.
     SourceList stillRouted_;
     OSStatus clientCreateStatus_ = noErr;
+    bool clientDisposed_ = false;
     QThread* const home_;
     ZelMidiDelegate* delegate_ = nullptr; // not owned
     std::unique_ptr<QTimer> rescanTimer_;

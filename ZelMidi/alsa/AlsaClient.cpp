@@ -1,11 +1,14 @@
 #include "alsa/AlsaClient.h"
 
+#include "MainThreadInbox.h"
 #include "alsa/AlsaCodec.h"
 #include "alsa/AlsaFlow.h"
 
+#include <QThread>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <stdexcept>
 #include <sys/eventfd.h>
 #include <system_error>
 #include <unistd.h>
@@ -40,7 +43,8 @@ void closeSequencer(snd_seq_t* seq, bool mayDrain) {
 } // namespace
 
 int Client::open(const std::string& sequencer, const QString& name, MidiService* clock,
-                 const ClientShared* shared, std::shared_ptr<Client>* out) {
+                 const ClientShared* shared, AnnouncementHandler onAnnouncements,
+                 std::shared_ptr<Client>* out) {
     out->reset();
     snd_seq_t* seq = nullptr;
     int r = snd_seq_open(&seq, sequencer.c_str(), SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
@@ -53,6 +57,8 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     c->name_ = name;
     c->clock_ = clock;
     c->shared_ = shared;
+    c->onAnnouncements_ = std::move(onAnnouncements);
+    c->home_ = QThread::currentThread();
     if (c->id_ < 0) {
         return c->id_;
     }
@@ -74,9 +80,13 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
         return r;
     }
     c->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    c->noticeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (c->wakeFd_ < 0 || c->noticeFd_ < 0) {
+    if (c->wakeFd_ < 0) {
         return -errno;
+    }
+    try {
+        c->inbox_ = MainThreadInbox::create();
+    } catch (const std::runtime_error&) {
+        return -EMFILE;
     }
     const int n = snd_seq_poll_descriptors_count(seq, POLLIN);
     c->pollFds_.resize(static_cast<size_t>(std::max(n, 0)) + 1);
@@ -101,9 +111,6 @@ Client::~Client() {
     }
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
-    }
-    if (noticeFd_ >= 0) {
-        ::close(noticeFd_);
     }
     closeSequencer(seq_, hardwareOutput_.load());
 }
@@ -409,37 +416,42 @@ void Client::dispatch(const ConnectionKey& target, const MIDIPacketList* list) {
     dispatchIdle_.notify_all();
 }
 
-bool Client::queueAnnouncement(const snd_seq_event_t& event) {
+bool Client::toAnnouncement(const snd_seq_event_t& event, Announcement* out) const {
     if (event.source.client != SND_SEQ_CLIENT_SYSTEM) {
         return false;
     }
-    Announcement a;
     switch (event.type) {
     case SND_SEQ_EVENT_PORT_START:
     case SND_SEQ_EVENT_PORT_EXIT:
     case SND_SEQ_EVENT_PORT_CHANGE:
-        a = {event.type, event.data.addr.client, event.data.addr.port};
+        *out = {event.type, event.data.addr.client, event.data.addr.port};
         break;
     case SND_SEQ_EVENT_CLIENT_EXIT:
-        a = {event.type, event.data.addr.client, -1};
+        *out = {event.type, event.data.addr.client, -1};
         break;
     default:
         return false;
     }
     shared_->directoryStale.store(true);
-    if (shared_->announcementsIgnored.load()) {
-        return false;
-    }
-    std::lock_guard lock(announcementsMutex_);
-    announcements_.push_back(a);
-    return true;
+    return !shared_->announcementsIgnored.load();
 }
 
-std::vector<Announcement> Client::takeAnnouncements() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(noticeFd_, &count, sizeof count);
-    std::lock_guard lock(announcementsMutex_);
-    return std::exchange(announcements_, {});
+void Client::handOver(std::vector<Announcement> batch) {
+    inbox_->post([weak = weak_from_this(), batch = std::move(batch)] {
+        const auto self = weak.lock();
+        if (self && !self->announcementsStopped_.load() && self->onAnnouncements_) {
+            self->onAnnouncements_(*self, batch);
+        }
+    });
+}
+
+void Client::stopAnnouncements() {
+    announcementsStopped_.store(true);
+    if (QThread::currentThread() == home_) {
+        inbox_->close();
+    } else {
+        inbox_->post([inbox = inbox_] { inbox->close(); });
+    }
 }
 
 void Client::receiveLoop() {
@@ -461,20 +473,24 @@ void Client::receiveLoop() {
         if (fds.back().revents != 0) {
             return; // woken to stop
         }
-        bool announced = false;
+        std::vector<Announcement> batch;
         for (;;) {
             snd_seq_event_t* ev = nullptr;
             const int r = snd_seq_event_input(seq_, &ev);
             if (r == -ENOSPC) {
-                noteOverrun();
-                announced = true;
+                // Our input overflowed: announcements are lost, the next count re-reads.
+                shared_->directoryStale.store(true);
+                batch.push_back({kAnnouncementOverrun, 0, 0});
                 continue;
             }
             if (r < 0 || ev == nullptr) {
                 break;
             }
+            Announcement a;
             if (ev->dest.port == announcePort_) {
-                announced = queueAnnouncement(*ev) || announced;
+                if (toAnnouncement(*ev, &a)) {
+                    batch.push_back(a);
+                }
             } else if (const auto bytes = decoder.decode(*ev); !bytes.empty()) {
                 const ConnectionKey from{ev->dest.port, ev->source.client, ev->source.port};
                 if (from != target) {
@@ -488,18 +504,10 @@ void Client::receiveLoop() {
             }
         }
         builder.flush();
-        if (announced) {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(noticeFd_, &one, sizeof one);
+        if (!batch.empty()) {
+            handOver(std::move(batch));
         }
     }
-}
-
-void Client::noteOverrun() {
-    // Our input overflowed: announcements are lost, the next count re-reads the kernel.
-    shared_->directoryStale.store(true);
-    std::lock_guard lock(announcementsMutex_);
-    announcements_.push_back({kAnnouncementOverrun, 0, 0});
 }
 
 void Client::stopReceiving() {

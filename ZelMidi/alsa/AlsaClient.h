@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -19,7 +20,8 @@
 #include <tuple>
 #include <vector>
 
-class QSocketNotifier;
+class MainThreadInbox;
+class QThread;
 
 namespace alsa {
 
@@ -50,9 +52,12 @@ class Client : public std::enable_shared_from_this<Client> {
 public:
     // Opens the sequencer, names the client, subscribes to System:Announce and starts the receive
     // thread. Returns 0 or a negative errno.
-    // Returns 0 or a negative errno. `shared` outlives the client.
+    // Returns 0 or a negative errno. `shared` outlives the client. Announcements are handed in
+    // batches to `onAnnouncements` on the calling thread, which must run an event loop.
+    using AnnouncementHandler = std::function<void(Client&, const std::vector<Announcement>&)>;
     static int open(const std::string& sequencer, const QString& name, MidiService* clock,
-                    const ClientShared* shared, std::shared_ptr<Client>* out);
+                    const ClientShared* shared, AnnouncementHandler onAnnouncements,
+                    std::shared_ptr<Client>* out);
     // Closes the handle; on a thread of its own when that may wait for a hardware port to drain.
     ~Client();
     Client(const Client&) = delete;
@@ -100,13 +105,13 @@ public:
     // ---- Teardown and announcements ----
     // Wakes and joins the receive thread (detaches when called on it).
     void stopReceiving();
-    std::vector<Announcement> takeAnnouncements();
-    int noticeFd() const { return noticeFd_; }
+    // Stops the hand-off of announcements (on the creating thread, or queued to it); batches
+    // still queued are dropped. After it, no announcement handler starts.
+    void stopAnnouncements();
+    bool announcementsStopped() const { return announcementsStopped_.load(); }
 
     MIDINotifyProc notifyProc = nullptr;
     void* notifyRefCon = nullptr;
-    QSocketNotifier* notifier = nullptr; // owned; created and destroyed on the creating thread
-    bool inNoticeHandler = false;        // creating thread only
 
 private:
     struct Reader {
@@ -125,10 +130,11 @@ private:
     void receiveLoop();
     int waitForRoom(const std::vector<int>& receivers, size_t cells);
     void paceHardware(int client, int port, size_t bytes);
-    void noteOverrun();
+
     void dispatch(const ConnectionKey& target, const MIDIPacketList* list);
     void waitForDispatch(std::unique_lock<std::mutex>& lock);
-    bool queueAnnouncement(const snd_seq_event_t& event);
+    bool toAnnouncement(const snd_seq_event_t& event, Announcement* out) const;
+    void handOver(std::vector<Announcement> batch);
 
     snd_seq_t* seq_ = nullptr;
     int id_ = -1;
@@ -137,7 +143,10 @@ private:
     MidiService* clock_ = nullptr;
     const ClientShared* shared_ = nullptr;
     int wakeFd_ = -1;
-    int noticeFd_ = -1;
+    AnnouncementHandler onAnnouncements_;
+    std::shared_ptr<MainThreadInbox> inbox_;
+    QThread* home_ = nullptr;
+    std::atomic<bool> announcementsStopped_{false};
     std::vector<pollfd> pollFds_;
     std::thread receiver_;
     std::atomic<std::thread::id> receiverId_{};
@@ -154,9 +163,6 @@ private:
     bool dispatching_ = false;
     std::map<int, Reader> readers_;
     std::map<ConnectionKey, void*> connections_;
-
-    std::mutex announcementsMutex_;
-    std::vector<Announcement> announcements_;
 };
 
 } // namespace alsa

@@ -7,7 +7,6 @@
 #include "alsa/AlsaStatus.h"
 #include "alsa/AlsaUniqueIds.h"
 
-#include <QSocketNotifier>
 #include <QThread>
 #include <unistd.h>
 
@@ -90,21 +89,16 @@ OSStatus AlsaMidiService::clientCreate(const QString& name, MIDINotifyProc notif
         *outClient = 0;
     }
     std::shared_ptr<Client> client;
-    if (const int r = Client::open(sequencer_, name, this, &shared_, &client); r < 0 || !client) {
+    auto onAnnouncements = [this](Client& c, const std::vector<alsa::Announcement>& batch) {
+        handleAnnouncements(c, batch);
+    };
+    if (const int r = Client::open(sequencer_, name, this, &shared_, onAnnouncements, &client);
+        r < 0 || !client) {
         return r < 0 ? alsa::clientCreateStatus(r) : kMIDIServerStartErr;
     }
     shared_.directoryStale.store(true);
     client->notifyProc = notifyProc;
     client->notifyRefCon = notifyRefCon;
-    // Announcements are handled on the event loop of this thread.
-    auto* notifier = new QSocketNotifier(client->noticeFd(), QSocketNotifier::Read);
-    const std::weak_ptr<Client> weak = client;
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this, weak] {
-        if (auto c = weak.lock()) {
-            handleAnnouncements(c);
-        }
-    });
-    client->notifier = notifier;
     {
         std::lock_guard lock(mutex_);
         clients_[client->id()] = client;
@@ -131,28 +125,7 @@ OSStatus AlsaMidiService::clientDispose(MIDIClientRef ref) {
         clients_.erase(it);
     }
     client->stopReceiving();
-    if (QSocketNotifier* notifier = std::exchange(client->notifier, nullptr)) {
-        if (notifier->thread() == QThread::currentThread()) {
-            notifier->setEnabled(false);
-            if (client->inNoticeHandler) {
-                QObject::disconnect(notifier, nullptr, nullptr, nullptr);
-                notifier->deleteLater(); // we are inside its signal
-            } else {
-                delete notifier;
-            }
-        } else {
-            // It belongs to the creating thread's event loop; the client (and so the
-            // descriptor) lives until it is gone, and it no longer calls this service.
-            QObject::disconnect(notifier, nullptr, nullptr, nullptr);
-            QMetaObject::invokeMethod(
-                notifier,
-                [notifier, keep = client] {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                },
-                Qt::QueuedConnection);
-        }
-    }
+    client->stopAnnouncements();
     const int id = parts.client;
     alsa::UniqueIds::shared().releaseIf([id](MIDIObjectRef r) { return splitRef(r).client == id; });
     return noErr; // the handle closes with the last reference (a send may still hold one)
@@ -387,22 +360,21 @@ void AlsaMidiService::notify(Client& client, MIDINotificationMessageID id, MIDIO
     }
 }
 
-void AlsaMidiService::handleAnnouncements(const std::shared_ptr<Client>& client) {
-    client->inNoticeHandler = true;
-    for (const alsa::Announcement& a : client->takeAnnouncements()) {
-        if (client->notifier == nullptr) {
+void AlsaMidiService::handleAnnouncements(Client& client,
+                                          const std::vector<alsa::Announcement>& batch) {
+    for (const alsa::Announcement& a : batch) {
+        if (client.announcementsStopped()) {
             break; // disposed by a notice handler
         }
         if (a.type == alsa::kAnnouncementOverrun) {
-            notify(*client, kMIDIMsgSetupChanged, 0, 0);
+            notify(client, kMIDIMsgSetupChanged, 0, 0);
             continue;
         }
         if (a.client == SND_SEQ_CLIENT_SYSTEM || isOwnClient(a.client)) {
             continue;
         }
-        handleAnnouncement(*client, a);
+        handleAnnouncement(client, a);
     }
-    client->inNoticeHandler = false;
 }
 
 void AlsaMidiService::handleAnnouncement(Client& client, const alsa::Announcement& a) {

@@ -1,9 +1,10 @@
 // The ALSA sequencer backend of the MIDI service: the real MIDI service on Linux.
 //
 // Each client is one sequencer client with a receive thread of its own. The receive thread only
-// reads: MIDI goes to the read callbacks, announcements of ports coming and going are queued for
-// the thread that created the client, which a socket notifier wakes on its event loop. Every other
-// call on the sequencer handle (output, queries, ports) is serialised by the client's lock.
+// reads: MIDI goes to the read callbacks, announcements of ports coming and going are handed in
+// batches to the thread that created the client, through the same main-thread inbox the updater
+// uses. Every other call on the sequencer handle (output, queries, ports) is serialised by the
+// client's lock.
 #pragma once
 
 #include "MidiService.h"
@@ -102,7 +103,7 @@ private:
     OSStatus ownPortName(alsa::Client& own, alsa::RefKind kind, int port, bool display,
                          QString* out);
     OSStatus externalPortName(alsa::RefKind kind, int owner, int port, bool display, QString* out);
-    void handleAnnouncements(const std::shared_ptr<alsa::Client>& client);
+    void handleAnnouncements(alsa::Client& client, const std::vector<alsa::Announcement>& batch);
     void handleAnnouncement(alsa::Client& client, const alsa::Announcement& a);
     void announcePortStart(alsa::Client& client, int owner, int port);
     void announcePortChange(alsa::Client& client, int owner, int port, const KnownPort& before);

@@ -20,7 +20,7 @@ namespace {
 constexpr size_t kInputBufferBytes = 128 * 1024;
 constexpr size_t kInputPoolCells = 2000;
 // How often a send looks again for room in a receiver.
-constexpr auto kRoomPollPause = std::chrono::milliseconds(1);
+constexpr auto kRoomPollPause = std::chrono::microseconds(100);
 // Chunks towards a software receiver never take more than this share of its pool.
 constexpr size_t kPoolShareDivisor = 4;
 constexpr size_t kLargestChunk = 16 * 1024;

@@ -150,7 +150,7 @@ TEST(AlsaFlow, ALongSysExToAHardwarePortIsPacedSoItArrivesWhole) {
     auto read =
         std::async(std::launch::async, [&] { return readRawMidi(fd, sysEx.size(), 20000); });
     AlsaMidiService service;
-    service.setHardwarePacing(64 * 1024, 2048);
+    service.setHardwarePacing(32 * 1024, 2048);
     Sender sender(service);
     MIDIEndpointRef destination = 0;
     for (ItemCount i = 0, n = service.getNumberOfDestinations(); i < n; ++i) {

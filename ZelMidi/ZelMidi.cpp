@@ -55,7 +55,13 @@ std::shared_ptr<ZelMidi> ZelMidi::create(std::shared_ptr<MidiService> service) {
     return midi;
 }
 
-ZelMidi::ZelMidi(std::shared_ptr<MidiService> service) : service_(std::move(service)) {}
+ZelMidi::ZelMidi(std::shared_ptr<MidiService> service)
+    : service_(std::move(service)), home_(QThread::currentThread()) {}
+
+void ZelMidi::assertOnHomeThread() const {
+    Q_ASSERT_X(QThread::currentThread() == home_, "ZelMidi",
+               "called off the thread that created the session");
+}
 
 void ZelMidi::init() {
     MidiService& s = *service_;
@@ -94,7 +100,10 @@ ZelMidi::~ZelMidi() {
         logStatusError(service_->portDispose(inputPort_), "Dispose MIDI port");
     }
     if (client_ != 0) {
-        logStatusError(service_->clientDispose(client_), "Dispose MIDI client");
+        const OSStatus status = service_->clientDispose(client_);
+        logStatusError(status, "Dispose MIDI client");
+        // The client's virtual endpoints went with it: disposing them again only fails.
+        clientDisposed_ = status == noErr;
     }
     virtualEndpointName_.reset();
     setVirtualSourceEnabled(false);
@@ -131,6 +140,10 @@ void ZelMidi::announce(const char* notification,
 }
 
 void ZelMidi::connectSource(MIDIEndpointRef endpoint) {
+    assertOnHomeThread();
+    if (getSource(endpoint)) {
+        return; // a rescan wrapped it before its notice came: one wrapper holds the route
+    }
     auto source = std::make_shared<ZelMidiSource>(this, endpoint);
     sources_.push_back(source);
     if (delegate_ != nullptr) {
@@ -147,8 +160,12 @@ void ZelMidi::disconnectSource(MIDIEndpointRef endpoint) {
     if (!source) {
         return;
     }
-    logStatusError(service_->portDisconnectSource(inputPort_, endpoint),
-                   "Disconnecting from MIDI source");
+    assertOnHomeThread();
+    const OSStatus status = service_->portDisconnectSource(inputPort_, endpoint);
+    logStatusError(status, "Disconnecting from MIDI source");
+    if (status != noErr && status != kMIDINoConnection) {
+        stillRouted_.push_back(source); // its read callback may still come
+    }
     eraseEvery(sources_, source);
     if (delegate_ != nullptr) {
         delegate_->midiSourceRemoved(*this, source);
@@ -157,6 +174,10 @@ void ZelMidi::disconnectSource(MIDIEndpointRef endpoint) {
 }
 
 void ZelMidi::connectDestination(MIDIEndpointRef endpoint) {
+    assertOnHomeThread();
+    if (getDestination(endpoint)) {
+        return;
+    }
     auto destination = std::make_shared<ZelMidiDestination>(this, endpoint);
     destinations_.push_back(destination);
     if (delegate_ != nullptr) {
@@ -180,6 +201,7 @@ void ZelMidi::disconnectDestination(MIDIEndpointRef endpoint) {
 // ---- Rescan -------------------------------------------------------------------------------
 
 void ZelMidi::scanExistingDevices() {
+    assertOnHomeThread();
     const ItemCount destinationCount = service_->getNumberOfDestinations();
     const ItemCount sourceCount = service_->getNumberOfSources();
     DestinationList staleDestinations = destinations_;
@@ -237,6 +259,7 @@ const MIDIObjectAddRemoveNotification* asAddRemove(const MIDINotification* notif
 } // namespace
 
 void ZelMidi::midiNotify(const MIDINotification* notification) {
+    assertOnHomeThread();
     if (notification == nullptr) {
         return;
     }

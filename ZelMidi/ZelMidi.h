@@ -61,6 +61,10 @@ public:
 
     static bool midiAvailable() { return true; }
 
+    // What creating the platform client returned: noErr, kMIDIServerStartErr when there is no
+    // MIDI system, kMIDINotPermitted when this user may not use it.
+    OSStatus clientCreateStatus() const { return clientCreateStatus_; }
+
     MidiService& service() const { return *service_; }
 
     ZelMidiDelegate* delegate() const { return delegate_; }
@@ -72,8 +76,6 @@ public:
     uint64_t numberOfConnections() const { return sources_.size() + destinations_.size(); }
 
     MIDIClientRef client() const { return client_; }
-    // The service's answer when the session created its client (0: it has one).
-    OSStatus clientCreateStatus() const { return clientCreateStatus_; }
     MIDIPortRef outputPort() const { return outputPort_; }
     MIDIPortRef inputPort() const { return inputPort_; }
 
@@ -137,10 +139,11 @@ private:
     explicit ZelMidi(std::shared_ptr<MidiService> service);
     void init();
     void announce(const char* notification, const std::shared_ptr<ZelMidiConnection>& wrapper);
+    // The session's own entry points run on the thread that created it (debug builds check).
+    void assertOnHomeThread() const;
 
     const std::shared_ptr<MidiService> service_;
     MIDIClientRef client_ = 0;
-    OSStatus clientCreateStatus_ = 0;
     MIDIPortRef outputPort_ = 0;
     MIDIPortRef inputPort_ = 0;
     std::optional<QString> virtualEndpointName_;
@@ -151,6 +154,12 @@ private:
     AtomicShared<ZelMidiDestination> virtualSourceDestination_;
     SourceList sources_;
     DestinationList destinations_;
+    // Wrappers of sources the platform failed to disconnect: it may still call their read
+    // callback, so they live as long as the client does.
+    SourceList stillRouted_;
+    OSStatus clientCreateStatus_ = noErr;
+    bool clientDisposed_ = false;
+    QThread* const home_;
     ZelMidiDelegate* delegate_ = nullptr; // not owned
     std::unique_ptr<QTimer> rescanTimer_;
 

@@ -11,6 +11,9 @@ void ZelMidiAllSources::setMidi(std::shared_ptr<ZelMidi> midi) {
         for (const auto& source : midi_->sources()) {
             source->removeDelegate(this);
         }
+        if (const auto own = midi_->virtualDestinationSource()) {
+            own->removeDelegate(this); // attached when it was announced
+        }
     }
     // The old session may end here; its teardown announces nothing to us any more.
     midi_ = std::move(midi);

@@ -70,11 +70,14 @@ ZelMidiSource::ZelMidiSource(ZelMidi* midi, MIDIEndpointRef endpoint)
 void ZelMidiSource::addDelegate(ZelMidiSourceDelegate* receiver) {
     const auto current = delegates_.load();
     for (const Receiver& r : *current) {
-        if (r.delegate == receiver) {
-            return;
+        if (r.delegate == receiver && r.life == receiver->life_) {
+            return; // already registered
         }
     }
+    // An entry at the same address with another life is a receiver that died without leaving:
+    // the new object replaces it rather than being refused.
     auto next = std::make_shared<ReceiverList>(*current);
+    std::erase_if(*next, [receiver](const Receiver& r) { return r.delegate == receiver; });
     next->push_back({receiver, receiver->life_});
     delegates_.store(std::move(next));
 }

@@ -53,8 +53,10 @@ void ZelMidi::setVirtualSourceEnabled(bool enabled) {
     }
     announce(ZelMidiDestinationRemovedNotification, wrapper);
     virtualSourceDestination_.store(nullptr);
-    logStatusError(service_->endpointDispose(virtualSourceEndpoint_),
-                   "Dispose MIDI virtual source");
+    if (!clientDisposed_) {
+        logStatusError(service_->endpointDispose(virtualSourceEndpoint_),
+                       "Dispose MIDI virtual source");
+    }
     virtualSourceEndpoint_ = 0;
 }
 
@@ -107,8 +109,10 @@ void ZelMidi::setVirtualDestinationEnabled(bool enabled) {
     announce(ZelMidiSourceRemovedNotification, wrapper);
     virtualDestinationSource_.store(nullptr);
     // The disposed reference stays, so a late removal notice for it is still recognised.
-    logStatusError(service_->endpointDispose(virtualDestinationEndpoint_),
-                   "Dispose MIDI virtual destination");
+    if (!clientDisposed_) {
+        logStatusError(service_->endpointDispose(virtualDestinationEndpoint_),
+                       "Dispose MIDI virtual destination");
+    }
 }
 
 void ZELMIDIVirtualDestinationReadProc(const MIDIPacketList* list, void* readProcRefCon,

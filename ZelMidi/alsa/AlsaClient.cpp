@@ -1,11 +1,16 @@
 #include "alsa/AlsaClient.h"
 
+#include "MainThreadInbox.h"
 #include "alsa/AlsaCodec.h"
 #include "alsa/AlsaFlow.h"
 
+#include <QThread>
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <stdexcept>
 #include <sys/eventfd.h>
+#include <system_error>
 #include <unistd.h>
 
 namespace alsa {
@@ -14,9 +19,11 @@ namespace {
 // Large enough for the largest event the kernel can hold (2000 cells of 28 bytes).
 constexpr size_t kInputBufferBytes = 128 * 1024;
 constexpr size_t kInputPoolCells = 2000;
-// How long a send waits, in total, for a receiver that has no room.
-constexpr int kOutputRetries = 1000;
-constexpr auto kOutputRetryPause = std::chrono::milliseconds(1);
+// How often a send looks again for room in a receiver.
+constexpr auto kRoomPollPause = std::chrono::microseconds(100);
+// Chunks towards a software receiver never take more than this share of its pool.
+constexpr size_t kPoolShareDivisor = 4;
+constexpr size_t kLargestChunk = 16 * 1024;
 
 void closeSequencer(snd_seq_t* seq, bool mayDrain) {
     if (seq == nullptr) {
@@ -24,15 +31,20 @@ void closeSequencer(snd_seq_t* seq, bool mayDrain) {
     }
     if (mayDrain) {
         // Unsubscribing from a hardware port drains its output, for up to 10 s.
-        std::thread([seq] { snd_seq_close(seq); }).detach();
-    } else {
-        snd_seq_close(seq);
+        try {
+            std::thread([seq] { snd_seq_close(seq); }).detach();
+            return;
+        } catch (const std::system_error&) {
+            // No thread to spare: close here, waiting for the drain.
+        }
     }
+    snd_seq_close(seq);
 }
 } // namespace
 
 int Client::open(const std::string& sequencer, const QString& name, MidiService* clock,
-                 const std::atomic<bool>* announcementsIgnored, std::shared_ptr<Client>* out) {
+                 const ClientShared* shared, AnnouncementHandler onAnnouncements,
+                 std::shared_ptr<Client>* out) {
     out->reset();
     snd_seq_t* seq = nullptr;
     int r = snd_seq_open(&seq, sequencer.c_str(), SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK);
@@ -44,7 +56,9 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     c->id_ = snd_seq_client_id(seq);
     c->name_ = name;
     c->clock_ = clock;
-    c->announcementsIgnored_ = announcementsIgnored;
+    c->shared_ = shared;
+    c->onAnnouncements_ = std::move(onAnnouncements);
+    c->home_ = QThread::currentThread();
     if (c->id_ < 0) {
         return c->id_;
     }
@@ -66,9 +80,13 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
         return r;
     }
     c->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    c->noticeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (c->wakeFd_ < 0 || c->noticeFd_ < 0) {
+    if (c->wakeFd_ < 0) {
         return -errno;
+    }
+    try {
+        c->inbox_ = MainThreadInbox::create();
+    } catch (const std::runtime_error&) {
+        return -EMFILE;
     }
     const int n = snd_seq_poll_descriptors_count(seq, POLLIN);
     c->pollFds_.resize(static_cast<size_t>(std::max(n, 0)) + 1);
@@ -77,7 +95,11 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     c->pollFds_.resize(static_cast<size_t>(std::max(got, 0)));
     c->pollFds_.push_back(pollfd{c->wakeFd_, POLLIN, 0});
 
-    c->receiver_ = std::thread([self = c] { self->receiveLoop(); });
+    try {
+        c->receiver_ = std::thread([self = c] { self->receiveLoop(); });
+    } catch (const std::system_error& e) {
+        return e.code().value() > 0 ? -e.code().value() : -EAGAIN; // reported, never fatal
+    }
     c->receiverId_.store(c->receiver_.get_id());
     *out = std::move(c);
     return 0;
@@ -89,9 +111,6 @@ Client::~Client() {
     }
     if (wakeFd_ >= 0) {
         ::close(wakeFd_);
-    }
-    if (noticeFd_ >= 0) {
-        ::close(noticeFd_);
     }
     closeSequencer(seq_, hardwareOutput_.load());
 }
@@ -188,20 +207,32 @@ int Client::deletePort(int port) {
 
 // ---- Sending --------------------------------------------------------------------------------
 
-void Client::prepareOutput(int fromPort, int client, int port) {
+bool Client::prepareOutput(int fromPort, int client, int port) {
     {
         std::lock_guard lock(stateMutex_);
-        const auto it = ports_.find(fromPort);
-        if (it == ports_.end() || it->second.subscribed.count({client, port}) != 0) {
-            return;
+        if (ports_.find(fromPort) == ports_.end()) {
+            return false;
         }
     }
     bool kernel = false;
+    // Asked of the kernel every time: a lost exit announcement must not leave a port that came
+    // back at the same address without our subscription.
     const int r = withSeq([&](snd_seq_t* seq) {
         snd_seq_client_info_t* info = nullptr;
         snd_seq_client_info_alloca(&info);
         if (snd_seq_get_any_client_info(seq, client, info) == 0) {
             kernel = snd_seq_client_info_get_type(info) == SND_SEQ_KERNEL_CLIENT;
+        }
+        snd_seq_port_subscribe_t* sub = nullptr;
+        snd_seq_port_subscribe_alloca(&sub);
+        const snd_seq_addr_t from{static_cast<unsigned char>(id_),
+                                  static_cast<unsigned char>(fromPort)};
+        const snd_seq_addr_t to{static_cast<unsigned char>(client),
+                                static_cast<unsigned char>(port)};
+        snd_seq_port_subscribe_set_sender(sub, &from);
+        snd_seq_port_subscribe_set_dest(sub, &to);
+        if (snd_seq_get_port_subscription(seq, sub) == 0) {
+            return 0;
         }
         return snd_seq_connect_to(seq, fromPort, client, port);
     });
@@ -214,6 +245,7 @@ void Client::prepareOutput(int fromPort, int client, int port) {
             it->second.subscribed.insert({client, port});
         }
     }
+    return kernel;
 }
 
 void Client::forgetDestination(int client, int port) {
@@ -227,29 +259,89 @@ void Client::forgetDestination(int client, int port) {
     }
 }
 
-int Client::output(snd_seq_event_t& event) {
-    // Towards one software receiver, wait until its pool has room for the whole event.
-    if (event.dest.client != SND_SEQ_ADDRESS_SUBSCRIBERS && !pollFds_.empty()) {
-        const size_t ext = snd_seq_ev_is_variable(&event) ? event.data.ext.len : 0;
-        const int needed = static_cast<int>(cellsForEvent(ext));
-        for (int attempt = 0; attempt < kOutputRetries; ++attempt) {
-            const int room = withSeq([&](snd_seq_t*) {
-                return receiverFreeCells(pollFds_.front().fd, event.dest.client);
+std::vector<int> Client::subscribers(int port) {
+    std::vector<int> clients;
+    withSeq([&](snd_seq_t* seq) {
+        snd_seq_query_subscribe_t* query = nullptr;
+        snd_seq_query_subscribe_alloca(&query);
+        const snd_seq_addr_t root{static_cast<unsigned char>(id_),
+                                  static_cast<unsigned char>(port)};
+        snd_seq_query_subscribe_set_root(query, &root);
+        snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
+        snd_seq_query_subscribe_set_index(query, 0);
+        while (snd_seq_query_port_subscribers(seq, query) >= 0) {
+            clients.push_back(snd_seq_query_subscribe_get_addr(query)->client);
+            snd_seq_query_subscribe_set_index(query, snd_seq_query_subscribe_get_index(query) + 1);
+        }
+    });
+    return clients;
+}
+
+size_t Client::largestChunkFor(const std::vector<int>& receivers, size_t fallback) {
+    size_t chunk = 0;
+    for (const int receiver : receivers) {
+        ReceiverPool pool;
+        const bool software = !pollFds_.empty() && withSeq([&](snd_seq_t*) {
+            return receiverPool(pollFds_.front().fd, receiver, &pool);
+        });
+        if (software) {
+            const size_t fits =
+                extBytesForCells(static_cast<size_t>(pool.size) / kPoolShareDivisor);
+            chunk = chunk == 0 ? fits : std::min(chunk, fits);
+        }
+    }
+    return chunk == 0 ? fallback : std::clamp<size_t>(chunk, 1, kLargestChunk);
+}
+
+int Client::waitForRoom(const std::vector<int>& receivers, size_t cells) {
+    const auto deadline = std::chrono::steady_clock::now() + shared_->roomWait;
+    for (const int receiver : receivers) {
+        for (;;) {
+            ReceiverPool pool;
+            const bool software = !pollFds_.empty() && withSeq([&](snd_seq_t*) {
+                return receiverPool(pollFds_.front().fd, receiver, &pool);
             });
-            if (room < 0 || room >= needed) {
+            if (!software || pool.free >= static_cast<int>(cells)) {
                 break;
             }
-            std::this_thread::sleep_for(kOutputRetryPause);
+            if (std::chrono::steady_clock::now() >= deadline) {
+                return -EAGAIN; // a write now would make the kernel drop its whole queue
+            }
+            std::this_thread::sleep_for(kRoomPollPause);
         }
     }
-    for (int attempt = 0;; ++attempt) {
-        const int r =
-            withSeq([&](snd_seq_t* seq) { return snd_seq_event_output_direct(seq, &event); });
-        if (r != -EAGAIN || attempt >= kOutputRetries) {
-            return r < 0 ? r : 0;
+    return 0;
+}
+
+void Client::paceHardware(int client, int port, size_t bytes) {
+    OutputPacer::Clock::duration wait{};
+    {
+        std::lock_guard lock(stateMutex_);
+        auto it = pacers_.find({client, port});
+        if (it == pacers_.end()) {
+            it = pacers_
+                     .emplace(std::pair{client, port}, OutputPacer(shared_->hardwareBytesPerSecond,
+                                                                   shared_->hardwareBurstBytes))
+                     .first;
         }
-        std::this_thread::sleep_for(kOutputRetryPause);
+        wait = it->second.reserve(bytes, OutputPacer::Clock::now());
     }
+    if (wait > OutputPacer::Clock::duration::zero()) {
+        std::this_thread::sleep_for(wait);
+    }
+}
+
+int Client::output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware) {
+    const size_t ext = snd_seq_ev_is_variable(&event) ? event.data.ext.len : 0;
+    if (const int r = waitForRoom(receivers, cellsForEvent(ext)); r < 0) {
+        return r;
+    }
+    if (hardware) {
+        paceHardware(event.dest.client, event.dest.port, ext > 0 ? ext : 3);
+    }
+    // Written once: a failed write already cost the receiver its queue, a retry cannot help.
+    const int r = withSeq([&](snd_seq_t* seq) { return snd_seq_event_output_direct(seq, &event); });
+    return r < 0 ? r : 0;
 }
 
 // ---- Receiving ------------------------------------------------------------------------------
@@ -324,36 +416,42 @@ void Client::dispatch(const ConnectionKey& target, const MIDIPacketList* list) {
     dispatchIdle_.notify_all();
 }
 
-bool Client::queueAnnouncement(const snd_seq_event_t& event) {
+bool Client::toAnnouncement(const snd_seq_event_t& event, Announcement* out) const {
     if (event.source.client != SND_SEQ_CLIENT_SYSTEM) {
         return false;
     }
-    Announcement a;
     switch (event.type) {
     case SND_SEQ_EVENT_PORT_START:
     case SND_SEQ_EVENT_PORT_EXIT:
     case SND_SEQ_EVENT_PORT_CHANGE:
-        a = {event.type, event.data.addr.client, event.data.addr.port};
+        *out = {event.type, event.data.addr.client, event.data.addr.port};
         break;
     case SND_SEQ_EVENT_CLIENT_EXIT:
-        a = {event.type, event.data.addr.client, -1};
+        *out = {event.type, event.data.addr.client, -1};
         break;
     default:
         return false;
     }
-    if (announcementsIgnored_ != nullptr && announcementsIgnored_->load()) {
-        return false;
-    }
-    std::lock_guard lock(announcementsMutex_);
-    announcements_.push_back(a);
-    return true;
+    shared_->directoryStale.store(true);
+    return !shared_->announcementsIgnored.load();
 }
 
-std::vector<Announcement> Client::takeAnnouncements() {
-    uint64_t count = 0;
-    [[maybe_unused]] const ssize_t n = ::read(noticeFd_, &count, sizeof count);
-    std::lock_guard lock(announcementsMutex_);
-    return std::exchange(announcements_, {});
+void Client::handOver(std::vector<Announcement> batch) {
+    inbox_->post([weak = weak_from_this(), batch = std::move(batch)] {
+        const auto self = weak.lock();
+        if (self && !self->announcementsStopped_.load() && self->onAnnouncements_) {
+            self->onAnnouncements_(*self, batch);
+        }
+    });
+}
+
+void Client::stopAnnouncements() {
+    announcementsStopped_.store(true);
+    if (QThread::currentThread() == home_) {
+        inbox_->close();
+    } else {
+        inbox_->post([inbox = inbox_] { inbox->close(); });
+    }
 }
 
 void Client::receiveLoop() {
@@ -375,22 +473,24 @@ void Client::receiveLoop() {
         if (fds.back().revents != 0) {
             return; // woken to stop
         }
-        bool announced = false;
+        std::vector<Announcement> batch;
         for (;;) {
             snd_seq_event_t* ev = nullptr;
             const int r = snd_seq_event_input(seq_, &ev);
             if (r == -ENOSPC) {
-                // Our input overflowed: events are lost, the rescan repairs the lists.
-                std::lock_guard lock(announcementsMutex_);
-                announcements_.push_back({kAnnouncementOverrun, 0, 0});
-                announced = true;
+                // Our input overflowed: announcements are lost, the next count re-reads.
+                shared_->directoryStale.store(true);
+                batch.push_back({kAnnouncementOverrun, 0, 0});
                 continue;
             }
             if (r < 0 || ev == nullptr) {
                 break;
             }
+            Announcement a;
             if (ev->dest.port == announcePort_) {
-                announced = queueAnnouncement(*ev) || announced;
+                if (toAnnouncement(*ev, &a)) {
+                    batch.push_back(a);
+                }
             } else if (const auto bytes = decoder.decode(*ev); !bytes.empty()) {
                 const ConnectionKey from{ev->dest.port, ev->source.client, ev->source.port};
                 if (from != target) {
@@ -404,9 +504,8 @@ void Client::receiveLoop() {
             }
         }
         builder.flush();
-        if (announced) {
-            const uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(noticeFd_, &one, sizeof one);
+        if (!batch.empty()) {
+            handOver(std::move(batch));
         }
     }
 }

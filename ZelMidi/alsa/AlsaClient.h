@@ -3,11 +3,14 @@
 #pragma once
 
 #include "MidiService.h"
+#include "alsa/AlsaFlow.h"
 
 #include <QString>
 #include <alsa/asoundlib.h>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -17,7 +20,8 @@
 #include <tuple>
 #include <vector>
 
-class QSocketNotifier;
+class MainThreadInbox;
+class QThread;
 
 namespace alsa {
 
@@ -31,12 +35,29 @@ struct Announcement {
 };
 inline constexpr int kAnnouncementOverrun = -1;
 
+// What the clients of one service share with it.
+struct ClientShared {
+    // While set, announcements are read and dropped (as when the input overflows).
+    std::atomic<bool> announcementsIgnored{false};
+    // Set by a receive thread whenever the kernel's port list may have changed.
+    mutable std::atomic<bool> directoryStale{true};
+    // How fast a hardware port drains, and how much of its buffer a send may fill.
+    double hardwareBytesPerSecond = 3125; // a MIDI cable: 31250 baud, 10 bits a byte
+    size_t hardwareBurstBytes = 2048;     // half of the kernel's smallest raw MIDI buffer
+    // How long a send waits for room in a software receiver before it fails.
+    std::chrono::milliseconds roomWait{1000};
+};
+
 class Client : public std::enable_shared_from_this<Client> {
 public:
     // Opens the sequencer, names the client, subscribes to System:Announce and starts the receive
     // thread. Returns 0 or a negative errno.
+    // Returns 0 or a negative errno. `shared` outlives the client. Announcements are handed in
+    // batches to `onAnnouncements` on the calling thread, which must run an event loop.
+    using AnnouncementHandler = std::function<void(Client&, const std::vector<Announcement>&)>;
     static int open(const std::string& sequencer, const QString& name, MidiService* clock,
-                    const std::atomic<bool>* announcementsIgnored, std::shared_ptr<Client>* out);
+                    const ClientShared* shared, AnnouncementHandler onAnnouncements,
+                    std::shared_ptr<Client>* out);
     // Closes the handle; on a thread of its own when that may wait for a hardware port to drain.
     ~Client();
     Client(const Client&) = delete;
@@ -61,11 +82,19 @@ public:
     int deletePort(int port);
 
     // ---- Sending ----
-    // Subscribes the output port to the destination once, so that a hardware port stays open.
-    void prepareOutput(int fromPort, int client, int port);
+    // Subscribes the output port to the destination unless the kernel still has that
+    // subscription, so that a hardware port stays open. Returns whether it is a kernel client.
+    bool prepareOutput(int fromPort, int client, int port);
     void forgetDestination(int client, int port);
-    // Sends one event now; retries for a while when the receiver has no room.
-    int output(snd_seq_event_t& event);
+    // The clients subscribed to one of our ports (where a broadcast from it goes).
+    std::vector<int> subscribers(int port);
+    // The largest SysEx chunk every one of `receivers` can take in one event; `fallback` when
+    // none of them is a software client.
+    size_t largestChunkFor(const std::vector<int>& receivers, size_t fallback);
+    // Sends one event now. Towards software receivers it first waits for room in each of them
+    // and fails with -EAGAIN, having written nothing, when there is none in time; towards a
+    // hardware port it keeps below the port's drain rate.
+    int output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware);
 
     // ---- Receiving ----
     int connectSource(int port, int client, int sourcePort, void* connRefCon);
@@ -76,13 +105,13 @@ public:
     // ---- Teardown and announcements ----
     // Wakes and joins the receive thread (detaches when called on it).
     void stopReceiving();
-    std::vector<Announcement> takeAnnouncements();
-    int noticeFd() const { return noticeFd_; }
+    // Stops the hand-off of announcements (on the creating thread, or queued to it); batches
+    // still queued are dropped. After it, no announcement handler starts.
+    void stopAnnouncements();
+    bool announcementsStopped() const { return announcementsStopped_.load(); }
 
     MIDINotifyProc notifyProc = nullptr;
     void* notifyRefCon = nullptr;
-    QSocketNotifier* notifier = nullptr; // owned; created and destroyed on the creating thread
-    bool inNoticeHandler = false;        // creating thread only
 
 private:
     struct Reader {
@@ -99,18 +128,25 @@ private:
 
     Client() = default;
     void receiveLoop();
+    int waitForRoom(const std::vector<int>& receivers, size_t cells);
+    void paceHardware(int client, int port, size_t bytes);
+
     void dispatch(const ConnectionKey& target, const MIDIPacketList* list);
     void waitForDispatch(std::unique_lock<std::mutex>& lock);
-    bool queueAnnouncement(const snd_seq_event_t& event);
+    bool toAnnouncement(const snd_seq_event_t& event, Announcement* out) const;
+    void handOver(std::vector<Announcement> batch);
 
     snd_seq_t* seq_ = nullptr;
     int id_ = -1;
     QString name_;
     int announcePort_ = -1;
     MidiService* clock_ = nullptr;
-    const std::atomic<bool>* announcementsIgnored_ = nullptr;
+    const ClientShared* shared_ = nullptr;
     int wakeFd_ = -1;
-    int noticeFd_ = -1;
+    AnnouncementHandler onAnnouncements_;
+    std::shared_ptr<MainThreadInbox> inbox_;
+    QThread* home_ = nullptr;
+    std::atomic<bool> announcementsStopped_{false};
     std::vector<pollfd> pollFds_;
     std::thread receiver_;
     std::atomic<std::thread::id> receiverId_{};
@@ -120,15 +156,13 @@ private:
 
     mutable std::mutex stateMutex_; // ports_
     std::map<int, OwnPort> ports_;
+    std::map<std::pair<int, int>, OutputPacer> pacers_; // by hardware destination
 
     std::mutex dispatchMutex_; // readers_, connections_, dispatching_
     std::condition_variable dispatchIdle_;
     bool dispatching_ = false;
     std::map<int, Reader> readers_;
     std::map<ConnectionKey, void*> connections_;
-
-    std::mutex announcementsMutex_;
-    std::vector<Announcement> announcements_;
 };
 
 } // namespace alsa

@@ -1,5 +1,6 @@
 #include "alsa/AlsaFlow.h"
 
+#include <algorithm>
 #include <sys/ioctl.h>
 
 namespace alsa {
@@ -23,13 +24,43 @@ size_t cellsForEvent(size_t extLength) {
     return 1 + (extLength + kEventCellBytes - 1) / kEventCellBytes;
 }
 
-int receiverFreeCells(int seqFd, int client) {
+size_t extBytesForCells(size_t cells) {
+    return cells <= 1 ? 0 : (cells - 1) * kEventCellBytes;
+}
+
+bool receiverPool(int seqFd, int client, ReceiverPool* out) {
     KernelClientPool pool{};
     pool.client = client;
     if (ioctl(seqFd, _IOWR('S', 0x4b, KernelClientPool), &pool) < 0 || pool.inputPool <= 0) {
-        return -1;
+        return false;
     }
-    return pool.inputFree;
+    *out = ReceiverPool{pool.inputPool, pool.inputFree};
+    return true;
+}
+
+int receiverFreeCells(int seqFd, int client) {
+    ReceiverPool pool;
+    return receiverPool(seqFd, client, &pool) ? pool.free : -1;
+}
+
+OutputPacer::OutputPacer(double bytesPerSecond, size_t burstBytes)
+    : bytesPerSecond_(std::max(bytesPerSecond, 1.0)), burstBytes_(static_cast<double>(burstBytes)) {
+}
+
+OutputPacer::Clock::duration OutputPacer::reserve(size_t bytes, Clock::time_point now) {
+    if (last_ != Clock::time_point{}) {
+        const double elapsed = std::max(0.0, std::chrono::duration<double>(now - last_).count());
+        const double drained = elapsed * bytesPerSecond_;
+        level_ = std::max(0.0, level_ - drained);
+    }
+    last_ = now;
+    level_ += static_cast<double>(bytes);
+    const double excess = level_ - burstBytes_;
+    if (excess <= 0) {
+        return Clock::duration::zero();
+    }
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(excess / bytesPerSecond_));
 }
 
 } // namespace alsa

@@ -1,8 +1,11 @@
-// Flow control towards software receivers. The kernel clears a client's whole input FIFO when an
-// event does not fit in it, so a sender that outruns a receiver loses data that was already
-// delivered; asking the kernel for the receiver's free cells first avoids that.
+// Flow control. The kernel clears a software receiver's whole input FIFO when an event does not
+// fit in it, so a sender that outruns a receiver loses data that was already delivered; asking
+// the kernel for the receiver's free cells first avoids that. A hardware port takes events at
+// once into a small byte buffer and drops what does not fit, silently; the pacer keeps a long
+// SysEx below the rate at which such a port drains.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 
 namespace alsa {
@@ -10,8 +13,36 @@ namespace alsa {
 // The cells an event with `extLength` bytes of variable data takes in a receiver's pool.
 size_t cellsForEvent(size_t extLength);
 
-// The free cells in the input pool of `client`, or -1 when it has none to ask about (a kernel
+// The bytes of variable data that fit in an event of `cells` cells (0 when none fit).
+size_t extBytesForCells(size_t cells);
+
+// The input pool of a software client: its size and its free cells.
+struct ReceiverPool {
+    int size = 0;
+    int free = 0;
+};
+
+// Asks the kernel for the input pool of `client`; false when it has none to ask about (a kernel
 // client, which takes events at once) or the query failed. `seqFd` is the sequencer descriptor.
+bool receiverPool(int seqFd, int client, ReceiverPool* out);
+// Its free cells only, or -1 as above.
 int receiverFreeCells(int seqFd, int client);
+
+// A leaky bucket: bytes drain at `bytesPerSecond`, and at most `burstBytes` may be waiting.
+class OutputPacer {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    OutputPacer(double bytesPerSecond, size_t burstBytes);
+
+    // Records `bytes` that go out at `now` and says how long to wait before they may.
+    Clock::duration reserve(size_t bytes, Clock::time_point now);
+
+private:
+    double bytesPerSecond_;
+    double burstBytes_;
+    double level_ = 0;
+    Clock::time_point last_{};
+};
 
 } // namespace alsa

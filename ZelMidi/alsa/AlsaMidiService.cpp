@@ -7,7 +7,6 @@
 #include "alsa/AlsaStatus.h"
 #include "alsa/AlsaUniqueIds.h"
 
-#include <QSocketNotifier>
 #include <QThread>
 #include <unistd.h>
 
@@ -90,20 +89,16 @@ OSStatus AlsaMidiService::clientCreate(const QString& name, MIDINotifyProc notif
         *outClient = 0;
     }
     std::shared_ptr<Client> client;
-    if (Client::open(sequencer_, name, this, &announcementsIgnored_, &client) < 0 || !client) {
-        return kMIDIServerStartErr; // no sequencer (no /dev/snd/seq) or it refused a client
+    auto onAnnouncements = [this](Client& c, const std::vector<alsa::Announcement>& batch) {
+        handleAnnouncements(c, batch);
+    };
+    if (const int r = Client::open(sequencer_, name, this, &shared_, onAnnouncements, &client);
+        r < 0 || !client) {
+        return r < 0 ? alsa::clientCreateStatus(r) : kMIDIServerStartErr;
     }
+    shared_.directoryStale.store(true);
     client->notifyProc = notifyProc;
     client->notifyRefCon = notifyRefCon;
-    // Announcements are handled on the event loop of this thread.
-    auto* notifier = new QSocketNotifier(client->noticeFd(), QSocketNotifier::Read);
-    const std::weak_ptr<Client> weak = client;
-    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [this, weak] {
-        if (auto c = weak.lock()) {
-            handleAnnouncements(c);
-        }
-    });
-    client->notifier = notifier;
     {
         std::lock_guard lock(mutex_);
         clients_[client->id()] = client;
@@ -130,28 +125,7 @@ OSStatus AlsaMidiService::clientDispose(MIDIClientRef ref) {
         clients_.erase(it);
     }
     client->stopReceiving();
-    if (QSocketNotifier* notifier = std::exchange(client->notifier, nullptr)) {
-        if (notifier->thread() == QThread::currentThread()) {
-            notifier->setEnabled(false);
-            if (client->inNoticeHandler) {
-                QObject::disconnect(notifier, nullptr, nullptr, nullptr);
-                notifier->deleteLater(); // we are inside its signal
-            } else {
-                delete notifier;
-            }
-        } else {
-            // It belongs to the creating thread's event loop; the client (and so the
-            // descriptor) lives until it is gone, and it no longer calls this service.
-            QObject::disconnect(notifier, nullptr, nullptr, nullptr);
-            QMetaObject::invokeMethod(
-                notifier,
-                [notifier, keep = client] {
-                    notifier->setEnabled(false);
-                    notifier->deleteLater();
-                },
-                Qt::QueuedConnection);
-        }
-    }
+    client->stopAnnouncements();
     const int id = parts.client;
     alsa::UniqueIds::shared().releaseIf([id](MIDIObjectRef r) { return splitRef(r).client == id; });
     return noErr; // the handle closes with the last reference (a send may still hold one)
@@ -239,7 +213,7 @@ OSStatus AlsaMidiService::endpointDispose(MIDIEndpointRef ref) {
 
 // ---- Enumeration ----------------------------------------------------------------------------
 
-void AlsaMidiService::refreshEndpoints() {
+void AlsaMidiService::readKernelDirectory() {
     const auto client = anyClient();
     std::map<uint32_t, KnownPort> found;
     std::vector<MIDIEndpointRef> sources;
@@ -281,32 +255,57 @@ void AlsaMidiService::refreshEndpoints() {
             found[key] = std::move(port);
         }
     }
+    directoryReads_.fetch_add(1);
     std::lock_guard lock(mutex_);
     known_ = std::move(found);
-    sources_ = std::move(sources);
-    destinations_ = std::move(destinations);
+    directory_ = Directory{std::move(sources), std::move(destinations)};
+    lastRead_ = std::chrono::steady_clock::now();
 }
 
+// Idle, the counts answer from the last full read: the kernel is read again only when a
+// receive thread saw the port list change (or lost announcements), and once a slow period.
+void AlsaMidiService::refreshEndpoints() {
+    bool due = shared_.directoryStale.exchange(false);
+    {
+        std::lock_guard lock(mutex_);
+        due = due || std::chrono::steady_clock::now() - lastRead_ >= kDirectoryReadPeriod;
+    }
+    if (due) {
+        readKernelDirectory();
+    }
+    std::lock_guard lock(mutex_);
+    snapshots_[std::this_thread::get_id()] = directory_;
+}
+
+const AlsaMidiService::Directory& AlsaMidiService::callerSnapshot() const {
+    static const Directory kNone;
+    const auto it = snapshots_.find(std::this_thread::get_id());
+    return it == snapshots_.end() ? kNone : it->second;
+}
+
+// Each thread fetches from the snapshot its own last count took, whatever others count meanwhile.
 ItemCount AlsaMidiService::getNumberOfSources() {
     refreshEndpoints();
     std::lock_guard lock(mutex_);
-    return sources_.size();
+    return callerSnapshot().sources.size();
 }
 
 MIDIEndpointRef AlsaMidiService::getSource(ItemCount index) {
     std::lock_guard lock(mutex_);
-    return index < sources_.size() ? sources_[index] : 0;
+    const auto& sources = callerSnapshot().sources;
+    return index < sources.size() ? sources[index] : 0;
 }
 
 ItemCount AlsaMidiService::getNumberOfDestinations() {
     refreshEndpoints();
     std::lock_guard lock(mutex_);
-    return destinations_.size();
+    return callerSnapshot().destinations.size();
 }
 
 MIDIEndpointRef AlsaMidiService::getDestination(ItemCount index) {
     std::lock_guard lock(mutex_);
-    return index < destinations_.size() ? destinations_[index] : 0;
+    const auto& destinations = callerSnapshot().destinations;
+    return index < destinations.size() ? destinations[index] : 0;
 }
 
 // Asks the kernel about one port and remembers the answer; false when it is not there.
@@ -361,113 +360,130 @@ void AlsaMidiService::notify(Client& client, MIDINotificationMessageID id, MIDIO
     }
 }
 
-void AlsaMidiService::handleAnnouncements(const std::shared_ptr<Client>& client) {
-    client->inNoticeHandler = true;
-    for (const alsa::Announcement& a : client->takeAnnouncements()) {
-        if (client->notifier == nullptr) {
+void AlsaMidiService::handleAnnouncements(Client& client,
+                                          const std::vector<alsa::Announcement>& batch) {
+    for (const alsa::Announcement& a : batch) {
+        if (client.announcementsStopped()) {
             break; // disposed by a notice handler
         }
         if (a.type == alsa::kAnnouncementOverrun) {
-            notify(*client, kMIDIMsgSetupChanged, 0, 0);
+            notify(client, kMIDIMsgSetupChanged, 0, 0);
             continue;
         }
         if (a.client == SND_SEQ_CLIENT_SYSTEM || isOwnClient(a.client)) {
             continue;
         }
-        const auto source = makeRef(RefKind::Source, a.client, a.port < 0 ? 0 : a.port);
-        const auto destination = makeRef(RefKind::Destination, a.client, a.port < 0 ? 0 : a.port);
-        KnownPort before;
-        bool wasKnown = false;
-        std::vector<std::pair<int, KnownPort>> gone; // for a client that exits
-        {
-            std::lock_guard lock(mutex_);
-            if (a.type == SND_SEQ_EVENT_CLIENT_EXIT) {
-                for (auto it = known_.begin(); it != known_.end();) {
-                    if (static_cast<int>(it->first >> 8) == a.client) {
-                        gone.emplace_back(static_cast<int>(it->first & 0xffu), it->second);
-                        it = known_.erase(it);
-                    } else {
-                        ++it;
-                    }
-                }
-            } else if (const auto it = known_.find(addressKey(a.client, a.port));
-                       it != known_.end()) {
-                before = it->second;
-                wasKnown = true;
-                if (a.type == SND_SEQ_EVENT_PORT_EXIT) {
-                    known_.erase(it);
+        handleAnnouncement(client, a);
+    }
+}
+
+void AlsaMidiService::handleAnnouncement(Client& client, const alsa::Announcement& a) {
+    KnownPort before;
+    bool wasKnown = false;
+    std::vector<std::pair<int, KnownPort>> gone; // for a client that exits
+    {
+        std::lock_guard lock(mutex_);
+        if (a.type == SND_SEQ_EVENT_CLIENT_EXIT) {
+            for (auto it = known_.begin(); it != known_.end();) {
+                if (static_cast<int>(it->first >> 8) == a.client) {
+                    gone.emplace_back(static_cast<int>(it->first & 0xffu), it->second);
+                    it = known_.erase(it);
+                } else {
+                    ++it;
                 }
             }
-        }
-        switch (a.type) {
-        case SND_SEQ_EVENT_PORT_START: {
-            KnownPort now;
-            if (lookUpPort(a.client, a.port, &now)) {
-                if (now.source) {
-                    notify(*client, kMIDIMsgObjectAdded, source, kMIDIObjectType_Source);
-                }
-                if (now.destination) {
-                    notify(*client, kMIDIMsgObjectAdded, destination, kMIDIObjectType_Destination);
-                }
+        } else if (const auto it = known_.find(addressKey(a.client, a.port)); it != known_.end()) {
+            before = it->second;
+            wasKnown = true;
+            if (a.type == SND_SEQ_EVENT_PORT_EXIT) {
+                known_.erase(it);
             }
-            break;
-        }
-        case SND_SEQ_EVENT_PORT_CHANGE: {
-            KnownPort now;
-            if (!lookUpPort(a.client, a.port, &now)) {
-                break;
-            }
-            if (before.source != now.source) {
-                notify(*client, now.source ? kMIDIMsgObjectAdded : kMIDIMsgObjectRemoved, source,
-                       kMIDIObjectType_Source);
-            }
-            if (before.destination != now.destination) {
-                notify(*client, now.destination ? kMIDIMsgObjectAdded : kMIDIMsgObjectRemoved,
-                       destination, kMIDIObjectType_Destination);
-            }
-            break;
-        }
-        case SND_SEQ_EVENT_PORT_EXIT:
-            // Unknown here (a concurrent rescan forgot it): say both, the listener ignores what
-            // it does not list.
-            if (!wasKnown || before.source) {
-                notify(*client, kMIDIMsgObjectRemoved, source, kMIDIObjectType_Source);
-            }
-            if (!wasKnown || before.destination) {
-                notify(*client, kMIDIMsgObjectRemoved, destination, kMIDIObjectType_Destination);
-            }
-            client->forgetDestination(a.client, a.port);
-            for (const RefKind kind : {RefKind::Source, RefKind::Destination, RefKind::Entity}) {
-                alsa::UniqueIds::shared().release(makeRef(kind, a.client, a.port));
-            }
-            break;
-        case SND_SEQ_EVENT_CLIENT_EXIT:
-            for (const auto& [port, k] : gone) {
-                if (k.source) {
-                    notify(*client, kMIDIMsgObjectRemoved, makeRef(RefKind::Source, a.client, port),
-                           kMIDIObjectType_Source);
-                }
-                if (k.destination) {
-                    notify(*client, kMIDIMsgObjectRemoved,
-                           makeRef(RefKind::Destination, a.client, port),
-                           kMIDIObjectType_Destination);
-                }
-            }
-            client->forgetDestination(a.client, -1);
-            {
-                const int goneClient = a.client;
-                alsa::UniqueIds::shared().releaseIf([goneClient](MIDIObjectRef r) {
-                    const auto p = splitRef(r);
-                    return p.kind != RefKind::Client && p.kind != RefKind::Port &&
-                           p.client == goneClient;
-                });
-            }
-            break;
-        default:
-            break;
         }
     }
-    client->inNoticeHandler = false;
+    switch (a.type) {
+    case SND_SEQ_EVENT_PORT_START:
+        announcePortStart(client, a.client, a.port);
+        break;
+    case SND_SEQ_EVENT_PORT_CHANGE:
+        announcePortChange(client, a.client, a.port, before);
+        break;
+    case SND_SEQ_EVENT_PORT_EXIT:
+        announcePortExit(client, a.client, a.port, wasKnown ? &before : nullptr);
+        break;
+    case SND_SEQ_EVENT_CLIENT_EXIT:
+        announceClientExit(client, a.client, gone);
+        break;
+    default:
+        break;
+    }
+}
+
+void AlsaMidiService::announcePortStart(Client& client, int owner, int port) {
+    KnownPort now;
+    if (!lookUpPort(owner, port, &now)) {
+        return;
+    }
+    if (now.source) {
+        notify(client, kMIDIMsgObjectAdded, makeRef(RefKind::Source, owner, port),
+               kMIDIObjectType_Source);
+    }
+    if (now.destination) {
+        notify(client, kMIDIMsgObjectAdded, makeRef(RefKind::Destination, owner, port),
+               kMIDIObjectType_Destination);
+    }
+}
+
+void AlsaMidiService::announcePortChange(Client& client, int owner, int port,
+                                         const KnownPort& before) {
+    KnownPort now;
+    if (!lookUpPort(owner, port, &now)) {
+        return;
+    }
+    if (before.source != now.source) {
+        notify(client, now.source ? kMIDIMsgObjectAdded : kMIDIMsgObjectRemoved,
+               makeRef(RefKind::Source, owner, port), kMIDIObjectType_Source);
+    }
+    if (before.destination != now.destination) {
+        notify(client, now.destination ? kMIDIMsgObjectAdded : kMIDIMsgObjectRemoved,
+               makeRef(RefKind::Destination, owner, port), kMIDIObjectType_Destination);
+    }
+}
+
+void AlsaMidiService::announcePortExit(Client& client, int owner, int port,
+                                       const KnownPort* before) {
+    // Unknown here (a concurrent read forgot it): say both, the listener ignores what it does
+    // not list.
+    if (before == nullptr || before->source) {
+        notify(client, kMIDIMsgObjectRemoved, makeRef(RefKind::Source, owner, port),
+               kMIDIObjectType_Source);
+    }
+    if (before == nullptr || before->destination) {
+        notify(client, kMIDIMsgObjectRemoved, makeRef(RefKind::Destination, owner, port),
+               kMIDIObjectType_Destination);
+    }
+    client.forgetDestination(owner, port);
+    for (const RefKind kind : {RefKind::Source, RefKind::Destination, RefKind::Entity}) {
+        alsa::UniqueIds::shared().release(makeRef(kind, owner, port));
+    }
+}
+
+void AlsaMidiService::announceClientExit(Client& client, int owner,
+                                         const std::vector<std::pair<int, KnownPort>>& gone) {
+    for (const auto& [port, k] : gone) {
+        if (k.source) {
+            notify(client, kMIDIMsgObjectRemoved, makeRef(RefKind::Source, owner, port),
+                   kMIDIObjectType_Source);
+        }
+        if (k.destination) {
+            notify(client, kMIDIMsgObjectRemoved, makeRef(RefKind::Destination, owner, port),
+                   kMIDIObjectType_Destination);
+        }
+    }
+    client.forgetDestination(owner, -1);
+    alsa::UniqueIds::shared().releaseIf([owner](MIDIObjectRef r) {
+        const auto p = splitRef(r);
+        return p.kind != RefKind::Client && p.kind != RefKind::Port && p.client == owner;
+    });
 }
 
 // ---- Connections ----------------------------------------------------------------------------
@@ -505,12 +521,19 @@ OSStatus AlsaMidiService::portDisconnectSource(MIDIPortRef port, MIDIEndpointRef
 // ---- Sending --------------------------------------------------------------------------------
 
 OSStatus AlsaMidiService::sendEvents(Client& client, int fromPort, int toClient, int toPort,
-                                     const MIDIPacketList* list) {
-    alsa::EventEncoder encoder;
+                                     bool hardware, const MIDIPacketList* list) {
+    // Whose room to wait for: the one software receiver, or every subscriber of a broadcast.
+    std::vector<int> receivers;
+    if (toClient < 0) {
+        receivers = client.subscribers(fromPort);
+    } else if (!hardware) {
+        receivers.push_back(toClient);
+    }
+    alsa::EventEncoder encoder(
+        client.largestChunkFor(receivers, alsa::EventEncoder::kDefaultSysExChunk));
     if (!encoder.valid()) {
         return kMIDIUnknownError;
     }
-    int failure = 0;
     MIDIConstPacketPtr packet = packetListFirst(list);
     for (uint32_t i = 0, n = packetListCount(list); i < n; ++i, packet = packetNext(packet)) {
         const int r =
@@ -523,13 +546,13 @@ OSStatus AlsaMidiService::sendEvents(Client& client, int fromPort, int toClient,
                     ev.dest.port = static_cast<unsigned char>(toPort);
                 }
                 snd_seq_ev_set_direct(&ev);
-                return client.output(ev);
+                return client.output(ev, receivers, hardware);
             });
-        if (r < 0 && failure == 0) {
-            failure = r;
+        if (r < 0) {
+            return alsa::statusFromAlsa(r); // the rest would only wait and fail the same way
         }
     }
-    return alsa::statusFromAlsa(failure);
+    return noErr;
 }
 
 OSStatus AlsaMidiService::send(MIDIPortRef port, MIDIEndpointRef destination,
@@ -547,8 +570,8 @@ OSStatus AlsaMidiService::send(MIDIPortRef port, MIDIEndpointRef destination,
     if (list == nullptr) {
         return kMIDIUnknownError;
     }
-    client->prepareOutput(p.port, d.client, d.port);
-    return sendEvents(*client, p.port, d.client, d.port, list);
+    const bool hardware = client->prepareOutput(p.port, d.client, d.port);
+    return sendEvents(*client, p.port, d.client, d.port, hardware, list);
 }
 
 OSStatus AlsaMidiService::received(MIDIEndpointRef source, const MIDIPacketList* list) {
@@ -561,7 +584,7 @@ OSStatus AlsaMidiService::received(MIDIEndpointRef source, const MIDIPacketList*
     if (list == nullptr) {
         return kMIDIUnknownError;
     }
-    return sendEvents(*client, s.port, -1, -1, list);
+    return sendEvents(*client, s.port, -1, -1, false, list);
 }
 
 OSStatus AlsaMidiService::flushOutput(MIDIEndpointRef destination) {
@@ -596,6 +619,7 @@ OSStatus AlsaMidiService::objectGetStringProperty(MIDIObjectRef object, MIDIProp
     const bool display = key == kMIDIPropertyDisplayName;
     const auto parts = splitRef(object);
     QString value;
+    OSStatus status = noErr;
     switch (parts.kind) {
     case RefKind::None:
         return kMIDIObjectNotFound;
@@ -610,50 +634,58 @@ OSStatus AlsaMidiService::objectGetStringProperty(MIDIObjectRef object, MIDIProp
     case RefKind::Port:
     case RefKind::Source:
     case RefKind::Destination:
-    case RefKind::Entity: {
+    case RefKind::Entity:
         if (const auto own = findClient(parts.client)) {
-            PortRole role{};
-            QString name;
-            if (!own->portInfo(parts.port, &role, &name)) {
-                return kMIDIObjectNotFound;
-            }
-            const bool fits = (parts.kind == RefKind::Port) ==
-                              (role == PortRole::Output || role == PortRole::Input);
-            if (!fits) {
-                return kMIDIObjectNotFound;
-            }
-            value = display && parts.kind != RefKind::Port
-                        ? alsa::composeDisplayName(own->name(), name)
-                        : name;
-            break;
+            status = ownPortName(*own, parts.kind, parts.port, display, &value);
+        } else {
+            status = externalPortName(parts.kind, parts.client, parts.port, display, &value);
         }
-        if (parts.kind == RefKind::Port) {
-            return kMIDIObjectNotFound;
-        }
-        KnownPort k;
-        bool found = false;
-        {
-            std::lock_guard lock(mutex_);
-            if (const auto it = known_.find(addressKey(parts.client, parts.port));
-                it != known_.end()) {
-                k = it->second;
-                found = true;
-            }
-        }
-        if (!found && !lookUpPort(parts.client, parts.port, &k)) {
-            return kMIDIObjectNotFound;
-        }
-        if ((parts.kind == RefKind::Source && !k.source) ||
-            (parts.kind == RefKind::Destination && !k.destination)) {
-            return kMIDIObjectNotFound;
-        }
-        value = display ? alsa::composeDisplayName(k.clientName, k.portName) : k.portName;
         break;
     }
-    }
-    if (outValue != nullptr) {
+    if (status == noErr && outValue != nullptr) {
         *outValue = value;
     }
+    return status;
+}
+
+OSStatus AlsaMidiService::ownPortName(Client& own, RefKind kind, int port, bool display,
+                                      QString* out) {
+    PortRole role{};
+    QString name;
+    if (!own.portInfo(port, &role, &name)) {
+        return kMIDIObjectNotFound;
+    }
+    const bool fits =
+        (kind == RefKind::Port) == (role == PortRole::Output || role == PortRole::Input);
+    if (!fits) {
+        return kMIDIObjectNotFound;
+    }
+    *out = display && kind != RefKind::Port ? alsa::composeDisplayName(own.name(), name) : name;
+    return noErr;
+}
+
+OSStatus AlsaMidiService::externalPortName(RefKind kind, int owner, int port, bool display,
+                                           QString* out) {
+    if (kind == RefKind::Port) {
+        return kMIDIObjectNotFound;
+    }
+    KnownPort k;
+    bool found = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (const auto it = known_.find(addressKey(owner, port)); it != known_.end()) {
+            k = it->second;
+            found = true;
+        }
+    }
+    if (!found && !lookUpPort(owner, port, &k)) {
+        return kMIDIObjectNotFound;
+    }
+    if ((kind == RefKind::Source && !k.source) ||
+        (kind == RefKind::Destination && !k.destination)) {
+        return kMIDIObjectNotFound;
+    }
+    *out = display ? alsa::composeDisplayName(k.clientName, k.portName) : k.portName;
     return noErr;
 }
 

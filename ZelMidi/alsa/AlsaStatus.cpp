@@ -28,4 +28,11 @@ OSStatus statusFromAlsa(int result) {
     }
 }
 
+OSStatus clientCreateStatus(int result) {
+    if (result >= 0) {
+        return noErr;
+    }
+    return -result == EACCES || -result == EPERM ? kMIDINotPermitted : kMIDIServerStartErr;
+}
+
 } // namespace alsa

@@ -11,4 +11,8 @@ namespace alsa {
 // -> kMIDIUnknownError.
 OSStatus statusFromAlsa(int result);
 
+// Why no client could be made: EACCES or EPERM (this user may not use the sequencer) ->
+// kMIDINotPermitted; anything else (no /dev/snd/seq, no memory, no thread) -> kMIDIServerStartErr.
+OSStatus clientCreateStatus(int result);
+
 } // namespace alsa

@@ -86,3 +86,24 @@ TEST(AlsaStatus, ErrnoValuesBecomeMidiStatuses) {
         EXPECT_NE(statusFromAlsa(-e), noErr) << "errno " << e;
     }
 }
+
+struct ClientCreateCase {
+    int result;
+    OSStatus status;
+};
+
+class AlsaClientCreateStatus : public ::testing::TestWithParam<ClientCreateCase> {};
+
+TEST_P(AlsaClientCreateStatus, PermissionIsToldApartFromAMissingSequencer) {
+    EXPECT_EQ(clientCreateStatus(GetParam().result), GetParam().status);
+}
+
+INSTANTIATE_TEST_SUITE_P(Errno, AlsaClientCreateStatus,
+                         ::testing::Values(ClientCreateCase{0, noErr},
+                                           ClientCreateCase{-EACCES, kMIDINotPermitted},
+                                           ClientCreateCase{-EPERM, kMIDINotPermitted},
+                                           ClientCreateCase{-ENOENT, kMIDIServerStartErr},
+                                           ClientCreateCase{-ENODEV, kMIDIServerStartErr},
+                                           ClientCreateCase{-EBUSY, kMIDIServerStartErr},
+                                           ClientCreateCase{-EAGAIN, kMIDIServerStartErr},
+                                           ClientCreateCase{-ENOMEM, kMIDIServerStartErr}));

@@ -191,7 +191,7 @@ Bytes readRawMidi(int fd, size_t size, int timeoutMs) {
         if (poll(&p, 1, 20) <= 0) {
             continue;
         }
-        uint8_t buf[256];
+        uint8_t buf[4096];
         const ssize_t n = read(fd, buf, sizeof buf);
         if (n > 0) {
             out.insert(out.end(), buf, buf + n);

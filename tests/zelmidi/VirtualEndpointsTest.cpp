@@ -205,13 +205,12 @@ TEST_F(VirtualEndpointsTest, FailedDisposalStillSwitchesOff) {
         lines[1].startsWith(QStringLiteral("Error (Dispose MIDI virtual destination): -10834:")));
 }
 
-TEST_F(VirtualEndpointsTest, TeardownSwitchesBothOffAfterThePortsAndTheClient) {
+TEST_F(VirtualEndpointsTest, TeardownSwitchesBothOffAfterThePortsAndTheClientWithoutErrors) {
     midi->setVirtualSourceEnabled(true);
     midi->setVirtualDestinationEnabled(true);
-    const MIDIEndpointRef source = midi->virtualSourceEndpoint();
-    const MIDIEndpointRef destination = midi->virtualDestinationEndpoint();
     service->clearCalls();
     recorder.events.clear();
+    const QStringList logged = log.lines();
 
     midi.reset();
 
@@ -224,12 +223,9 @@ TEST_F(VirtualEndpointsTest, TeardownSwitchesBothOffAfterThePortsAndTheClient) {
     for (const QString& call : service->calls()) {
         order << call.section(QLatin1Char('('), 0, 0);
     }
-    EXPECT_EQ(order, (QStringList{"portDispose", "portDispose", "clientDispose", "endpointDispose",
-                                  "endpointDispose"}));
-    const QStringList disposals = service->callsNamed(QStringLiteral("endpointDispose"));
-    ASSERT_EQ(disposals.size(), 2);
-    EXPECT_TRUE(disposals[0].contains(QString::number(source)));
-    EXPECT_TRUE(disposals[1].contains(QString::number(destination)));
+    // The endpoints went with the client; disposing them again would only log two errors.
+    EXPECT_EQ(order, (QStringList{"portDispose", "portDispose", "clientDispose"}));
+    EXPECT_EQ(log.lines(), logged);
 }
 
 TEST_F(VirtualEndpointsTest, WrappersNeverJoinTheListsTheCountOrTheLookups) {

@@ -103,7 +103,33 @@ void FanOut(benchmark::State& state) {
     }
     state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(FanOut)->Arg(1)->Arg(2)->Arg(8);
+BENCHMARK(FanOut)->Arg(1)->Arg(2)->Arg(3)->Arg(8);
+
+// What the fan-out is held against: the same packet handed to the same receivers through plain
+// virtual calls, with no registration, list or lifetime guard.
+void PlainVirtualCalls(benchmark::State& state) {
+    app();
+    auto midi = ZelMidi::create(std::make_shared<NullService>(0));
+    auto source = midi->sources().front();
+    std::vector<Sink> sinks(static_cast<size_t>(state.range(0)));
+    std::vector<ZelMidiSourceDelegate*> receivers;
+    for (Sink& s : sinks) {
+        receivers.push_back(&s);
+    }
+    benchmark::DoNotOptimize(receivers.data());
+    alignas(MIDIPacketList) uint8_t buffer[64];
+    auto* list = reinterpret_cast<MIDIPacketList*>(buffer);
+    const uint8_t note[] = {0x90, 60, 100};
+    packetListAdd(list, sizeof buffer, packetListInit(list, sizeof buffer), 0, 3, note);
+    for (auto _ : state) {
+        for (ZelMidiSourceDelegate* r : receivers) {
+            r->midiSourceMidiReceived(*source, list);
+        }
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(PlainVirtualCalls)->Arg(3);
 
 void BroadcastSysEx(benchmark::State& state) {
     app();

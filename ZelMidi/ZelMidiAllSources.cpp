@@ -1,7 +1,6 @@
 #include "ZelMidiAllSources.h"
 
 ZelMidiAllSources::~ZelMidiAllSources() {
-    retireReceiver();
     setMidi(nullptr);
 }
 

@@ -2,47 +2,23 @@
 // receivers, destinations send to their one endpoint.
 #pragma once
 
-#include "AtomicShared.h"
 #include "MidiService.h"
 
 #include <QString>
 #include <atomic>
 #include <memory>
-#include <shared_mutex>
+#include <mutex>
 #include <vector>
 
 class ZelMidi;
+class ZelMidiConnection;
 class ZelMidiSource;
 
-// Guards one receiver against being called while, or after, it is destroyed. Fan-outs hold it
-// shared for the length of one call; retiring takes it exclusively, so it waits for calls in
-// progress on other threads and makes every later call a no-op.
-class ReceiverLife {
-public:
-    template <typename F> void callIfAlive(F&& call) {
-        std::shared_lock lock(mutex_);
-        if (retired_.load(std::memory_order_acquire)) {
-            return;
-        }
-        ActiveCall active(this);
-        call();
-    }
-    void retire();
-
-private:
-    struct ActiveCall {
-        explicit ActiveCall(const ReceiverLife* life);
-        ~ActiveCall();
-        const ReceiverLife* previous;
-    };
-    static thread_local const ReceiverLife* innermostCall_;
-    bool isInsideCallOnThisThread() const;
-
-    std::shared_mutex mutex_;
-    std::atomic<bool> retired_{false};
-};
-
-// A receiver of a source's input (the source's "delegates").
+// A receiver of a source's input (the source's "delegates"). Removing it from a source waits for
+// a call in progress on another thread; a receiver that removes itself from inside its own call
+// does not wait for itself. Whoever registers a receiver that another thread may call removes it
+// before destroying it: the base's destructor also leaves every source still holding it, but it
+// runs only after the subclass is gone.
 class ZelMidiSourceDelegate {
 public:
     // Runs on the platform's receive thread. The list is read-only and valid only during the call.
@@ -53,16 +29,16 @@ public:
 
 protected:
     ZelMidiSourceDelegate() = default;
+    // Leaves every source still holding it, so no list keeps a dangling receiver.
     virtual ~ZelMidiSourceDelegate();
-
-    // A receiver that can be registered with a source on another thread calls this first thing
-    // in its destructor: it waits for a delivery in progress and stops later ones, so no
-    // fan-out, not even one that took an older list, reaches the half-destroyed object.
-    void retireReceiver() { life_->retire(); }
 
 private:
     friend class ZelMidiSource;
-    const std::shared_ptr<ReceiverLife> life_ = std::make_shared<ReceiverLife>();
+    void joined(std::weak_ptr<ZelMidiConnection> source);
+    void left(const ZelMidiSource* source);
+
+    std::mutex sourcesMutex_; // registration only; never taken by a fan-out
+    std::vector<std::weak_ptr<ZelMidiConnection>> sources_;
 };
 
 class ZelMidiConnection : public std::enable_shared_from_this<ZelMidiConnection> {
@@ -88,24 +64,36 @@ class ZelMidiSource : public ZelMidiConnection {
 public:
     struct Receiver {
         ZelMidiSourceDelegate* delegate; // not owned
-        std::shared_ptr<ReceiverLife> life;
     };
     using ReceiverList = std::vector<Receiver>;
 
     ZelMidiSource(ZelMidi* midi, MIDIEndpointRef endpoint);
 
+    // Main thread, or a receiver's own call. Both return once no fan-out on another thread still
+    // walks the list they replaced.
     void addDelegate(ZelMidiSourceDelegate* receiver);
     void removeDelegate(ZelMidiSourceDelegate* receiver);
 
-    // Hands the list, uncopied, to every receiver in registration order. Any thread.
+    // Hands the list, uncopied, to every receiver in registration order. Any thread; wait-free,
+    // no allocation.
     void midiRead(const MIDIPacketList* list);
 
     // The current list; it is never changed after it was stored (copy on write).
-    std::shared_ptr<const ReceiverList> delegates() const { return delegates_.load(); }
-    void setDelegates(std::shared_ptr<const ReceiverList> list);
+    std::shared_ptr<const ReceiverList> delegates() const;
 
 private:
-    AtomicShared<const ReceiverList> delegates_;
+    class FanOut;
+    void publish(std::shared_ptr<const ReceiverList> next, std::unique_lock<std::mutex>& lock);
+    void waitForReadersOf(const std::shared_ptr<const ReceiverList>& old);
+    bool isRegistered(const ZelMidiSourceDelegate* receiver) const;
+
+    mutable std::mutex writeMutex_; // serialises writers; a fan-out never takes it
+    std::shared_ptr<const ReceiverList> owned_;
+    std::atomic<const ReceiverList*> current_;
+    // Fan-outs in progress, counted in one of two slots: a writer moves new readers to the other
+    // slot before it waits for a slot to drain, so a steady stream of input cannot starve it.
+    std::atomic<uint32_t> epoch_{0};
+    std::atomic<uint32_t> readers_[2] = {0, 0};
 };
 
 class ZelMidiDestination : public ZelMidiConnection {

@@ -95,8 +95,13 @@ AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& windo
 }
 
 AppDelegate::~AppDelegate() {
-    // No receive thread may reach this object from now on, nor may queued input run.
-    retireReceiver();
+    // Input stops before the inbox it is posted to closes: leaving a source waits for a
+    // delivery in progress on the receive thread. Queued input does not run any more.
+    if (const std::shared_ptr<ZelMidi> midi = midi_.load()) {
+        for (const auto& source : midi->sources()) {
+            source->removeDelegate(this);
+        }
+    }
     inbox_->close();
     // A flasher still running (the application was ended from outside) is stopped and reaped.
     if (flasherThread_.joinable()) {

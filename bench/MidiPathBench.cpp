@@ -72,7 +72,6 @@ private:
 
 class Sink : public ZelMidiSourceDelegate {
 public:
-    ~Sink() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource&, const MIDIPacketList* list) override {
         benchmark::DoNotOptimize(packetListCount(list));
     }

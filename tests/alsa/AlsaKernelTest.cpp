@@ -87,7 +87,6 @@ public:
 
 class Collector : public ZelMidiSourceDelegate {
 public:
-    ~Collector() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource&, const MIDIPacketList* list) override {
         std::lock_guard lock(mutex_);
         ++lists_;

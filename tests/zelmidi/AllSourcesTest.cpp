@@ -31,7 +31,6 @@ bool waitUntil(const std::function<bool()>& condition) {
 // The listener's delegate: which source each list came from, and its first data byte.
 class Recorder : public ZelMidiSourceDelegate {
 public:
-    ~Recorder() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override {
         const uint8_t first = *packetData(packetListFirst(list));
         std::lock_guard lock(mutex_);
@@ -208,7 +207,6 @@ TEST_F(AllSourcesTest, DestroyingTheListenerWhileInputFlowsIsSafe) {
 TEST_F(AllSourcesTest, DestructionWaitsForADeliveryInProgress) {
     class Gate : public ZelMidiSourceDelegate {
     public:
-        ~Gate() override { retireReceiver(); }
         void midiSourceMidiReceived(ZelMidiSource&, const MIDIPacketList*) override {
             entered.store(true);
             while (!release.load()) {

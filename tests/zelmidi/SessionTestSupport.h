@@ -63,7 +63,6 @@ private:
 // A receiver that counts what it gets and can run a hook in its callback.
 class CountingReceiver : public ZelMidiSourceDelegate {
 public:
-    ~CountingReceiver() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override {
         ++calls;
         lastSource = &source;

@@ -63,7 +63,6 @@ std::optional<snd_seq_event_t> waitForEventFrom(snd_seq_t* seq, snd_seq_event_ty
 // Collects the bytes of every packet list that reaches a source, on the receive thread.
 class ByteCollector : public ZelMidiSourceDelegate {
 public:
-    ~ByteCollector() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPacketList* list) override {
         std::lock_guard lock(mutex_);
         MIDIConstPacketPtr p = packetListFirst(list);

@@ -26,8 +26,6 @@ public:
     ObservedAppDelegate(std::shared_ptr<MidiService> service, MainWindow& window,
                         std::shared_ptr<ReceivedMidi> received)
         : AppDelegate(std::move(service), window), received_(std::move(received)) {}
-    // The receive thread may still be calling into us: stop it before this part goes.
-    ~ObservedAppDelegate() override { retireReceiver(); }
 
     void midiParser(const QByteArray& record) override {
         received_->parsed.push_back(record);

@@ -17,7 +17,9 @@ std::vector<uint8_t> roundTrip(const std::vector<std::pair<const uint8_t*, size_
     alsa::EventDecoder decoder;
     FUZZ_CHECK(encoder.valid());
     std::vector<uint8_t> out;
-    for (const auto& [bytes, size] : parts) {
+    for (const auto& part : parts) {
+        const uint8_t* const bytes = part.first;
+        const size_t size = part.second;
         const int r = encoder.encode(bytes, size, [&](snd_seq_event_t& ev) {
             if (ev.type == SND_SEQ_EVENT_SYSEX) {
                 const auto* p = static_cast<const uint8_t*>(ev.data.ext.ptr);

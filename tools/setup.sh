@@ -8,6 +8,8 @@ packages=(
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev
     dfu-util
+    # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
+    clang libclang-rt-14-dev
     # The test machine with a real sound kernel (tools/vm).
     qemu-system-x86 busybox-static cpio alsa-utils
 )

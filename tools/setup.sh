@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
     libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev
-    dfu-util
+    dfu-util zlib1g-dev
     # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
     clang libclang-rt-14-dev
     # The test machine with a real sound kernel (tools/vm).

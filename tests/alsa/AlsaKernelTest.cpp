@@ -25,8 +25,8 @@ bool haveSequencer() {
     return std::filesystem::exists("/dev/snd/seq");
 }
 
-// How soon a notice must be heard (scaled for sanitizer builds; the test VM emulates its
-// processor, which the plain bound allows for).
+// How soon a notice must be heard (scaled for sanitizer builds and the test VM's emulated
+// processor).
 const qint64 kNoticeWithinMs = timebounds::scaled(std::chrono::milliseconds(100)).count();
 
 #define REQUIRE_SEQUENCER()                                                                        \

@@ -33,11 +33,17 @@ AllocationCounter::Pause::~Pause() {
     counting = was_;
 }
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_ADDRESS__)
 #define VQ_SANITIZER_OWNS_MALLOC 1
+#elif defined(__SANITIZE_THREAD__)
+#define VQ_SANITIZER_OWNS_MALLOC 1
+#define VQ_THREAD_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#if __has_feature(address_sanitizer)
 #define VQ_SANITIZER_OWNS_MALLOC 1
+#elif __has_feature(thread_sanitizer)
+#define VQ_SANITIZER_OWNS_MALLOC 1
+#define VQ_THREAD_SANITIZER 1
 #endif
 #endif
 

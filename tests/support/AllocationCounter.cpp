@@ -63,6 +63,29 @@ void onFree(const volatile void*) {}
     __sanitizer_install_malloc_and_free_hooks(onMalloc, onFree);
 } // namespace
 
+#ifdef VQ_THREAD_SANITIZER
+// ThreadSanitizer runs no hook for the aligned C allocations: count them on the way to its own
+// entry points.
+extern "C" {
+void* __interceptor_memalign(size_t alignment, size_t size);
+void* __interceptor_aligned_alloc(size_t alignment, size_t size);
+int __interceptor_posix_memalign(void** out, size_t alignment, size_t size);
+
+void* memalign(size_t alignment, size_t size) {
+    noteAllocation();
+    return __interceptor_memalign(alignment, size);
+}
+void* aligned_alloc(size_t alignment, size_t size) {
+    noteAllocation();
+    return __interceptor_aligned_alloc(alignment, size);
+}
+int posix_memalign(void** out, size_t alignment, size_t size) {
+    noteAllocation();
+    return __interceptor_posix_memalign(out, alignment, size);
+}
+}
+#endif
+
 #else
 
 // glibc's allocator under its own names; the entry points below count and hand on to it.

@@ -17,7 +17,8 @@ namespace {
 
 // The name of the send command, as the menu validation compares it.
 constexpr const char* kSendFileActionName = "sendFile";
-constexpr const char* kLocateFileMessage = "Locate the Mirt firmware .dfu file";
+constexpr const char* kLocateFileMessage =
+    QT_TRANSLATE_NOOP("AppDelegate", "Locate the Mirt firmware .dfu file");
 constexpr const char* kFirmwareSuffix = "dfu";
 constexpr size_t kSysExFrameSize = 256;
 
@@ -192,8 +193,7 @@ uint8_t AppDelegate::checkMirtMidiDevice() {
         }
     }
     if (const QPointer<QLabel> label = deviceFoundText()) {
-        label->setText(
-            QString::fromLatin1(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
+        label->setText(tr(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
     }
     updateSendButton();
     return deviceFound();
@@ -407,10 +407,9 @@ void AppDelegate::locateFile(QObject* /*sender*/) {
     dialog->setFileMode(QFileDialog::ExistingFile); // one existing file, no directory
     dialog->setOption(QFileDialog::ReadOnly, true); // no "New Folder", no renaming or deleting
     dialog->setLabelText(QFileDialog::Accept, tr("Choose"));
-    dialog->setWindowTitle(QString::fromLatin1(kLocateFileMessage));
-    addMessageOnTop(*dialog, QString::fromLatin1(kLocateFileMessage));
-    dialog->setNameFilter(
-        QStringLiteral("Mirt firmware (*.%1)").arg(QLatin1StringView(kFirmwareSuffix)));
+    dialog->setWindowTitle(tr(kLocateFileMessage));
+    addMessageOnTop(*dialog, tr(kLocateFileMessage));
+    dialog->setNameFilter(tr("Mirt firmware (*.%1)").arg(QLatin1StringView(kFirmwareSuffix)));
     dialog->setWindowModality(Qt::WindowModal);
     fileDialog_ = dialog;
     connect(dialog, &QDialog::finished, this, [this, dialog](int response) {

@@ -53,9 +53,9 @@ private:
 class AppDelegate : public QObject, public ZelMidiDelegate, public ZelMidiSourceDelegate {
     Q_OBJECT
 public:
-    // The status texts of the device check.
-    static constexpr const char* kDeviceConnectedText = "Mirt VQ320 device connected";
-    static constexpr const char* kDeviceNotFoundText = "Mirt VQ320 device NOT found";
+    // The status texts of the device check (shown translated).
+    static constexpr const char* kDeviceConnectedText = QT_TR_NOOP("Mirt VQ320 device connected");
+    static constexpr const char* kDeviceNotFoundText = QT_TR_NOOP("Mirt VQ320 device NOT found");
     // Every endpoint whose name holds this, case ignored, counts as the mixer.
     static constexpr const char* kDeviceMatchKey = "MIRT";
     // The largest payload whose SysEx frame fits the 256-byte frame buffer.

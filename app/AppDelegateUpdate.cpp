@@ -16,8 +16,8 @@ namespace {
 // The payload of the SysEx that restarts the mixer into its USB DFU loader.
 constexpr uint8_t kEnterDfuPayload[] = {0x60, 0x07, 0x10, 0x4D};
 
-constexpr const char* kReplugMessage =
-    "Please unplug and replug USB cable connected to the MIRT VQ320";
+constexpr const char* kReplugMessage = QT_TRANSLATE_NOOP(
+    "AppDelegate", "Please unplug and replug USB cable connected to the MIRT VQ320");
 
 } // namespace
 
@@ -63,14 +63,16 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
     QMessageBox alert(window());
     alert.setIcon(QMessageBox::Warning);
     alert.addButton(tr("OK"), QMessageBox::AcceptRole);
-    alert.setText(QString::fromLatin1(kReplugMessage));
+    alert.setText(tr(kReplugMessage));
     alert.exec();
 
     if (const QPointer<QLabel> status = deviceFoundText()) {
         status->setText(QString());
     }
 
-    setProgressDLG(std::make_shared<ProgressDLG>());
+    auto progress = std::make_shared<ProgressDLG>();
+    progress->centreOver(window());
+    setProgressDLG(std::move(progress));
     ModalSession modal(progressDLG().get(), passPeriod_,
                        {.progress =
                             [this](float value) {

@@ -2,6 +2,8 @@
 
 #include "ui_ProgressDLG.h"
 
+#include <QLayout>
+#include <QRect>
 #include <QShowEvent>
 #include <QtMath>
 
@@ -14,6 +16,23 @@ ProgressDLG::ProgressDLG(QWidget* parent) : QDialog(parent), ui_(new Ui::Progres
 }
 
 ProgressDLG::~ProgressDLG() = default;
+
+void ProgressDLG::setVisible(bool visible) {
+    if (visible && anchor_ != nullptr && anchor_->isVisible()) {
+        // The window has no parent (it outlives none), so Qt would centre it on the screen.
+        // The layout first settles the window's final size.
+        if (layout() != nullptr) {
+            layout()->activate();
+        }
+        // Before it is first shown the window's own frame is unknown: it is taken to be like
+        // the main window's.
+        const QRect anchorFrame = anchor_->frameGeometry();
+        QRect frame(QPoint(), size() + (anchorFrame.size() - anchor_->geometry().size()));
+        frame.moveCenter(anchorFrame.center());
+        move(frame.topLeft());
+    }
+    QDialog::setVisible(visible);
+}
 
 void ProgressDLG::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);

@@ -27,6 +27,10 @@ public:
     virtual void windowDidLoad();
     bool isWindowLoaded() const { return windowLoaded_; }
 
+    // Where the window appears: centred over `window` (held weakly) rather than on the screen.
+    void centreOver(QWidget* window) { anchor_ = window; }
+    void setVisible(bool visible) override;
+
     // A fraction between 0 and 1, shown without clamping.
     void setProgressValue(float value);
     float progressValue() const { return progressValue_; }
@@ -53,6 +57,7 @@ private:
     mutable std::mutex mutex_;
     QPointer<QProgressBar> spinIndicator_;
     QPointer<QProgressBar> progressBar_;
+    QPointer<QWidget> anchor_;
     bool windowLoaded_ = false;
     float progressValue_ = 0.0f;
 };

@@ -105,20 +105,28 @@ UpdateOutcome::Kind UpdateOutcome::classify(int32_t taskReturnErr, QStringView o
     return Kind::TransferNotCompleted;
 }
 
+namespace {
+
+QString translated(const char* message) {
+    return QCoreApplication::translate("UpdateOutcome", message);
+}
+
+} // namespace
+
 QStringList UpdateOutcome::messages(Kind kind) {
     switch (kind) {
     case Kind::Timeout:
-        return {QString::fromLatin1(kTimeoutMessage)};
+        return {translated(kTimeoutMessage)};
     case Kind::TransferFailed:
-        return {QString::fromLatin1(kTransferFailedMessage)};
+        return {translated(kTransferFailedMessage)};
     case Kind::Success:
-        return {QString::fromLatin1(kSuccessMessage), QString::fromLatin1(kSuccessFollowUpMessage)};
+        return {translated(kSuccessMessage), translated(kSuccessFollowUpMessage)};
     case Kind::DeviceNotFound:
-        return {QString::fromLatin1(kDeviceNotFoundMessage)};
+        return {translated(kDeviceNotFoundMessage)};
     case Kind::LibraryMissing:
-        return {QString::fromLatin1(kLibraryMissingMessage)};
+        return {translated(kLibraryMissingMessage)};
     case Kind::TransferNotCompleted:
         break;
     }
-    return {QString::fromLatin1(kTransferNotCompletedMessage)};
+    return {translated(kTransferNotCompletedMessage)};
 }

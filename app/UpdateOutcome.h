@@ -2,6 +2,7 @@
 // code and from phrases in its output text. A pure function, so every rule can be tested alone.
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -31,23 +32,31 @@ public:
         TransferNotCompleted, // anything else
     };
 
-    static constexpr const char* kTimeoutMessage =
-        "Timeout error: the device does not respond. Please repeat the procedure.";
-    static constexpr const char* kTransferFailedMessage =
-        "Sorry, it was not possible to complete the transfer. Repeat the procedure.";
-    static constexpr const char* kSuccessMessage = "Update in progress...";
-    static constexpr const char* kSuccessFollowUpMessage =
-        "Please refer to the instructions on the display of the MIRT VQ320 to complete the update";
-    static constexpr const char* kDeviceNotFoundMessage =
-        "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.";
-    static constexpr const char* kLibraryMissingMessage =
-        "Error: library not found. Please quit the application and run again the installer.";
-    static constexpr const char* kTransferNotCompletedMessage =
+    static constexpr const char* kTimeoutMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Timeout error: the device does not respond. Please repeat the procedure.");
+    static constexpr const char* kTransferFailedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Sorry, it was not possible to complete the transfer. Repeat the procedure.");
+    static constexpr const char* kSuccessMessage =
+        QT_TRANSLATE_NOOP("UpdateOutcome", "Update in progress...");
+    static constexpr const char* kSuccessFollowUpMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Please refer to the instructions on the display of the MIRT VQ320 to complete the update");
+    static constexpr const char* kDeviceNotFoundMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.");
+    static constexpr const char* kLibraryMissingMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Error: library not found. Please quit the application and run again the installer.");
+    static constexpr const char* kTransferNotCompletedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
         "ERROR: transfer not completed. Please first turn OFF and then turn ON again the VQ320, "
-        "check the USB connection and try again.";
+        "check the USB connection and try again.");
 
     static Kind classify(int32_t taskReturnErr, QStringView output);
-    // The messages shown in turn with the same alert: two after a success, one otherwise.
+    // The messages shown in turn with the same alert, in the user's language: two after a
+    // success, one otherwise.
     static QStringList messages(Kind kind);
     static QStringList messages(int32_t taskReturnErr, QStringView output) {
         return messages(classify(taskReturnErr, output));

@@ -1,18 +1,57 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that building, running and testing the updater need.
+# Installs the Debian packages the updater needs.
+#   tools/setup.sh          building, running and packaging the updater
+#   tools/setup.sh --test   that, and what the tests need (the test VM, validators, Xvfb)
 # Idempotent and quiet when everything is present; works as root or through sudo.
 set -euo pipefail
 
-packages=(
-    cmake ninja-build g++ pkg-config
-    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-    libasound2-dev libgtest-dev libgmock-dev libbenchmark-dev
-    dfu-util zlib1g-dev
-    # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
-    clang libclang-rt-14-dev
-    # The test machine with a real sound kernel (tools/vm).
-    qemu-system-x86 busybox-static cpio alsa-utils
+# One package per line.
+run_packages=(
+    cmake
+    ninja-build
+    g++
+    pkg-config
+    qt6-base-dev
+    qt6-tools-dev
+    qt6-tools-dev-tools
+    qt6-l10n-tools
+    qt6-translations-l10n
+    libasound2-dev
+    dfu-util
+    dpkg-dev
+    # CRC-32 of firmware files (DFU suffix).
+    zlib1g-dev
 )
+test_packages=(
+    libgtest-dev
+    libgmock-dev
+    libbenchmark-dev
+    # The test VM with a real sound kernel (tools/vm).
+    qemu-system-x86
+    busybox-static
+    cpio
+    alsa-utils
+    # Validators of the desktop entry and the AppStream metainfo.
+    desktop-file-utils
+    appstream
+    # Screenshots under a virtual display (tools/take-screenshots.sh).
+    xvfb
+    xauth
+    openbox
+    # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
+    clang
+    libclang-rt-14-dev
+)
+
+packages=("${run_packages[@]}")
+case "${1:-}" in
+'') ;;
+--test) packages+=("${test_packages[@]}") ;;
+*)
+    echo "usage: tools/setup.sh [--test]" >&2
+    exit 2
+    ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

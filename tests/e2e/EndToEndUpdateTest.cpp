@@ -5,6 +5,7 @@
 #include "AppDelegate.h"
 #include "EventLoopWait.h"
 #include "MainWindow.h"
+#include "MixerProcess.h"
 #include "ModalAnswerer.h"
 #include "ProgressDLG.h"
 #include "TimeBounds.h"
@@ -12,13 +13,8 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
-#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <utility>
 
 namespace {
 
@@ -31,68 +27,14 @@ constexpr auto kConnected = "Mirt VQ320 device connected";
 constexpr auto kNotFound = "Mirt VQ320 device NOT found";
 
 // The stand-in mixer: plugged in while the process runs, unplugged when its input closes.
-// Started with posix_spawn, as the updater starts its flasher: forking a threaded process
-// (QProcess) is what ThreadSanitizer cannot follow.
 class StandInMixer {
 public:
-    bool plugIn() {
-        int toChild[2];
-        int fromChild[2];
-        if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) {
-            return false;
-        }
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toChild[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&actions, fromChild[1], STDOUT_FILENO);
-        char path[] = VQ_STAND_IN_MIXER;
-        char* argv[] = {path, nullptr};
-        const int spawned = posix_spawn(&pid_, path, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(toChild[0]);
-        close(fromChild[1]);
-        input_ = toChild[1];
-        output_ = fromChild[0];
-        fcntl(output_, F_SETFL, fcntl(output_, F_GETFL) | O_NONBLOCK);
-        return spawned == 0 && waitUntil([&] { return output().contains("READY"); });
-    }
-    void unplug() {
-        if (input_ >= 0) {
-            close(std::exchange(input_, -1));
-        }
-        if (pid_ > 0) {
-            waitpid(std::exchange(pid_, 0), nullptr, 0);
-        }
-    }
-    QString output() {
-        char buffer[256];
-        ssize_t n;
-        while ((n = read(output_, buffer, sizeof buffer)) > 0) {
-            out_ += QString::fromUtf8(buffer, n);
-        }
-        return out_;
-    }
-    QStringList received() {
-        QStringList lines;
-        for (const QString& line : output().split('\n')) {
-            if (line.startsWith("RECEIVED")) {
-                lines << line;
-            }
-        }
-        return lines;
-    }
-    ~StandInMixer() {
-        unplug();
-        if (output_ >= 0) {
-            close(output_);
-        }
-    }
+    bool plugIn() { return process_.start(VQ_STAND_IN_MIXER, {}, "READY"); }
+    void unplug() { process_.stop(); }
+    QStringList received() { return process_.lines("RECEIVED"); }
 
 private:
-    pid_t pid_ = 0;
-    int input_ = -1;
-    int output_ = -1;
-    QString out_;
+    MixerProcess process_;
 };
 
 class EndToEnd : public ::testing::Test {

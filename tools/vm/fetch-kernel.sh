@@ -57,7 +57,9 @@ else
     echo "$pkg $version" >"$memo"
 fi
 unsigned="$pkg-unsigned"
-key="${pkg#linux-image-}_$version"
+# The module list is part of the key: a kernel cached with fewer modules is fetched again.
+modules_key=$(vm_module_names | sha256sum | cut -c1-8)
+key="${pkg#linux-image-}_${version}_$modules_key"
 dest="$VM_CACHE/kernel/$key"
 if [ -f "$dest/complete" ]; then
     echo "$dest"
@@ -141,8 +143,9 @@ echo "$pkg $version" >"$work/out/complete"
 mkdir -p "$VM_CACHE/kernel"
 rm -rf "$dest"
 mv -T "$work/out" "$dest"
-# Older kernels (and the initramfs images made for them) are no longer needed.
-find "$VM_CACHE/kernel" -mindepth 1 -maxdepth 1 ! -name "$key" -exec rm -rf {} +
-rm -rf "$VM_CACHE/initrd"
+# Older kernels are no longer needed; the same kernel with another module list may still be
+# in use by another build tree.
+find "$VM_CACHE/kernel" -mindepth 1 -maxdepth 1 ! -name "${pkg#linux-image-}_${version}*" \
+    -exec rm -rf {} +
 vm_log "kernel cached in $dest"
 echo "$dest"

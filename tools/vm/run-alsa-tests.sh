@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Runs the build tree's `alsa`-labelled tests (the ones that need the kernel sequencer) inside
-# the test VM and fails when the VM or any of those tests fails. The guest's ctest output is
+# Runs the build tree's `alsa`- and `usb`-labelled tests (the ones that need the kernel
+# sequencer or the emulated USB mixer) inside the test VM and fails when the VM or any of
+# those tests fails. The guest's ctest output is
 # printed; the console log, the guest's LastTest.log and a JUnit report stay in BUILD_DIR/vm/.
 # Usage: run-alsa-tests.sh BUILD_DIR [--timeout SECONDS]
 set -euo pipefail
@@ -25,6 +26,6 @@ status=0
     "$VM_DIR/guest-alsa-ctest.sh" "$build" "$out" || status=$?
 
 if [ "$status" -ne 0 ]; then
-    echo "vm: the alsa tests FAILED in the VM (status $status); console log: $out/console.log"
+    echo "vm: the alsa/usb tests FAILED in the VM (status $status); console log: $out/console.log"
 fi
 exit "$status"

@@ -40,10 +40,13 @@ uint64_t OutputExcerpt::omittedBytes() const {
 }
 
 QString OutputExcerpt::text() const {
-    QByteArray tail = tail_.mid(tailStart_) + tail_.left(tailStart_);
-    QString text = QString::fromUtf8(head_);
-    if (const uint64_t omitted = omittedBytes(); omitted > 0) {
-        text += QStringLiteral("\n[... %1 bytes of output left out ...]\n").arg(omitted);
+    const QByteArray tail = tail_.mid(tailStart_) + tail_.left(tailStart_);
+    const uint64_t omitted = omittedBytes();
+    if (omitted == 0) {
+        // One piece: a character that straddles head and tail decodes whole.
+        return QString::fromUtf8(head_ + tail);
     }
-    return text + QString::fromUtf8(tail);
+    return QString::fromUtf8(head_) +
+           QStringLiteral("\n[... %1 bytes of output left out ...]\n").arg(omitted) +
+           QString::fromUtf8(tail);
 }

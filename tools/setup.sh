@@ -38,6 +38,9 @@ test_packages=(
     xvfb
     xauth
     openbox
+    # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
+    clang
+    libclang-rt-14-dev
 )
 
 packages=("${run_packages[@]}")

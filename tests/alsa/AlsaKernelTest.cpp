@@ -2,6 +2,7 @@
 // mostly through the MIDI session itself.
 #include "AlsaTestClient.h"
 #include "SystemLog.h"
+#include "TimeBounds.h"
 #include "ZelMidi.h"
 #include "alsa/AlsaMidiService.h"
 #include "alsa/AlsaRefs.h"
@@ -24,13 +25,9 @@ bool haveSequencer() {
     return std::filesystem::exists("/dev/snd/seq");
 }
 
-// How soon a notice must be heard. Sanitizers slow every step of the handling several times
-// (and the test VM emulates its processor), so they get a proportionate allowance.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-constexpr qint64 kNoticeWithinMs = 400;
-#else
-constexpr qint64 kNoticeWithinMs = 100;
-#endif
+// How soon a notice must be heard (scaled for sanitizer builds and the test VM's emulated
+// processor).
+const qint64 kNoticeWithinMs = timebounds::scaled(std::chrono::milliseconds(100)).count();
 
 #define REQUIRE_SEQUENCER()                                                                        \
     if (!haveSequencer())                                                                          \

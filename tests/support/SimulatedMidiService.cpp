@@ -1,5 +1,7 @@
 #include "SimulatedMidiService.h"
 
+#include "QueuedCall.h"
+
 #include <QMetaObject>
 #include <QThread>
 #include <algorithm>
@@ -188,29 +190,26 @@ struct Model {
         const std::weak_ptr<Model> weak = self;
         for (const MIDIClientRef client : clients) {
             QObject* context = find(client)->context;
-            QMetaObject::invokeMethod(
-                context,
-                [weak, client, notice] {
-                    const std::shared_ptr<Model> model = weak.lock();
-                    if (!model) {
-                        return;
+            queuedcall::post(context, [weak, client, notice] {
+                const std::shared_ptr<Model> model = weak.lock();
+                if (!model) {
+                    return;
+                }
+                MIDINotifyProc proc = nullptr;
+                void* refCon = nullptr;
+                {
+                    const std::lock_guard lock(model->mutex);
+                    const Object* c = model->find(client);
+                    if (c == nullptr || c->kind != Kind::Client) {
+                        return; // disposed before delivery
                     }
-                    MIDINotifyProc proc = nullptr;
-                    void* refCon = nullptr;
-                    {
-                        const std::lock_guard lock(model->mutex);
-                        const Object* c = model->find(client);
-                        if (c == nullptr || c->kind != Kind::Client) {
-                            return; // disposed before delivery
-                        }
-                        proc = c->notifyProc;
-                        refCon = c->notifyRefCon;
-                    }
-                    if (proc != nullptr) {
-                        proc(&notice.plain, refCon);
-                    }
-                },
-                Qt::QueuedConnection);
+                    proc = c->notifyProc;
+                    refCon = c->notifyRefCon;
+                }
+                if (proc != nullptr) {
+                    proc(&notice.plain, refCon);
+                }
+            });
         }
     }
     void postAddRemove(const std::shared_ptr<Model>& self, MIDINotificationMessageID id,

@@ -1,5 +1,7 @@
 #include "SimulatedMidiService.h"
 
+#include "QueuedCall.h"
+
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <atomic>
@@ -127,8 +129,7 @@ public:
             });
             context = context_;
         }
-        QMetaObject::invokeMethod(
-            context, [] { runJob(); }, Qt::QueuedConnection);
+        queuedcall::post(context, [] { runJob(); });
         done.get_future().wait();
     }
 

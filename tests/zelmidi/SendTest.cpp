@@ -1,5 +1,7 @@
 // Sending: the broadcast over every destination the platform reports, one packet of bytes, and
-// no heap allocation on the way. This executable counts allocations with its own operator new.
+// no heap allocation on the way (nor in the fan-out to receivers). AllocationCounter counts every
+// allocator entry point of this executable.
+#include "AllocationCounter.h"
 #include "SessionTestSupport.h"
 #include "SystemLog.h"
 
@@ -8,36 +10,12 @@
 #include <numeric>
 
 namespace {
-thread_local bool countAllocations = false;
-thread_local int allocations = 0;
-} // namespace
-
-void* operator new(std::size_t size) {
-    if (countAllocations) {
-        ++allocations;
-    }
-    if (void* p = std::malloc(size == 0 ? 1 : size)) {
-        return p;
-    }
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept {
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept {
-    std::free(p);
-}
-
-namespace {
 
 using Sim = SimulatedMidiService;
 
 // Counts only what the session allocates: the model's own bookkeeping is excluded.
 class UncountedService : public Sim {
-    struct Pause {
-        bool was = std::exchange(countAllocations, false);
-        ~Pause() { countAllocations = was; }
-    };
+    using Pause = AllocationCounter::Pause;
 
 public:
     OSStatus send(MIDIPortRef port, MIDIEndpointRef destination,
@@ -109,11 +87,13 @@ TEST_F(Send, TheLargestPacketGoesOutWholeWithTimestampZeroAndNoHeapAllocation) {
     std::vector<uint8_t> payload(65535);
     std::iota(payload.begin(), payload.end(), uint8_t{0});
 
-    allocations = 0;
-    countAllocations = true;
-    midi->sendBytes(payload.data(), 65535);
-    midi->getDestination(synth)->sendBytes(payload.data(), 65535);
-    countAllocations = false;
+    int allocations = -1;
+    {
+        AllocationCounter counter;
+        midi->sendBytes(payload.data(), 65535);
+        midi->getDestination(synth)->sendBytes(payload.data(), 65535);
+        allocations = counter.count();
+    }
     EXPECT_EQ(allocations, 0);
 
     const auto sent = sim->sent();
@@ -138,6 +118,33 @@ TEST_F(Send, ASizeOf65536StopsTheProgramBeforeSendingAnything) {
     EXPECT_DEATH(midi->sendBytes(big.data(), 65536), "size < 65536");
     EXPECT_DEATH(midi->destinations()[0]->sendBytes(big.data(), 65536), "size < 65536");
     EXPECT_TRUE(sim->sent().empty());
+}
+
+TEST_F(Send, TheFanOutToEveryReceiverAllocatesNothing) {
+    const MIDIEndpointRef keys = sim->addSource("Keys");
+    processNotices();
+    auto midi = ZelMidi::create(sim);
+    const auto source = midi->getSource(keys);
+    ASSERT_TRUE(source);
+    CountingReceiver first, second, third;
+    for (CountingReceiver* r : {&first, &second, &third}) {
+        source->addDelegate(r);
+    }
+    const auto bytes = Sim::makePacketList({{0x90, 0x40, 0x7F}, {0xF0, 0x7E, 0xF7}});
+    const auto* list = reinterpret_cast<const MIDIPacketList*>(bytes.data());
+
+    int allocations = -1;
+    {
+        AllocationCounter counter;
+        source->midiRead(list);
+        allocations = counter.count();
+    }
+    EXPECT_EQ(allocations, 0);
+    for (CountingReceiver* r : {&first, &second, &third}) {
+        EXPECT_EQ(r->calls.load(), 1);
+        EXPECT_EQ(r->lastList.load(), list);
+        source->removeDelegate(r);
+    }
 }
 
 } // namespace

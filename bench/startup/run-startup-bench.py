@@ -1,0 +1,77 @@
+#!/usr/bin/env python3
+"""Start-up to the first painted frame, and peak RSS, of vq320-updater against the Qt Widgets
+hello-world built in the same tree. Each program runs with the first-frame probe preloaded,
+which ends it right after its first window is painted; runs alternate between the two.
+
+Usage: bench/startup/run-startup-bench.py [BUILD_DIR] [--runs N]
+BUILD_DIR defaults to build/release, else build/dev. Without a display the runs use Qt's
+offscreen platform."""
+import argparse
+import os
+import statistics
+import sys
+import time
+from pathlib import Path
+
+
+def run_once(program, env):
+    start = time.perf_counter()
+    # The programs' own log lines (no sequencer here, say) would only clutter the table.
+    quiet = [(os.POSIX_SPAWN_OPEN, 1, os.devnull, os.O_WRONLY, 0),
+             (os.POSIX_SPAWN_OPEN, 2, os.devnull, os.O_WRONLY, 0)]
+    pid = os.posix_spawn(program, [program], env, file_actions=quiet)
+    _, status, usage = os.wait4(pid, 0)
+    elapsed = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{program} did not end at its first frame (status {status})")
+    return elapsed * 1000.0, usage.ru_maxrss  # ms, KiB
+
+
+def main():
+    root = Path(__file__).resolve().parents[2]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("build_dir", nargs="?")
+    parser.add_argument("--runs", type=int, default=30)
+    args = parser.parse_args()
+    build = Path(args.build_dir) if args.build_dir else next(
+        (root / "build" / p for p in ("release", "dev") if (root / "build" / p).exists()), None)
+    if build is None:
+        sys.exit("no build directory: configure and build a preset first")
+    programs = {
+        "vq320-updater": build / "app" / "vq320-updater",
+        "hello-world": build / "bench" / "startup" / "bench_hello_widgets",
+    }
+    probe = build / "bench" / "startup" / "libvq_first_frame_probe.so"
+    for path in [probe, *programs.values()]:
+        if not path.exists():
+            sys.exit(f"missing {path}: build the tree first")
+
+    env = dict(os.environ)
+    env["LD_PRELOAD"] = str(probe)
+    if not env.get("DISPLAY") and not env.get("WAYLAND_DISPLAY"):
+        env["QT_QPA_PLATFORM"] = "offscreen"
+    # Warm the page cache and the font cache once, uncounted.
+    for program in programs.values():
+        run_once(str(program), env)
+
+    samples = {name: ([], []) for name in programs}
+    for _ in range(args.runs):
+        for name, program in programs.items():
+            ms, rss = run_once(str(program), env)
+            samples[name][0].append(ms)
+            samples[name][1].append(rss)
+
+    print(f"{build.name} build, {args.runs} runs each, platform "
+          f"{env.get('QT_QPA_PLATFORM', 'default')}")
+    print(f"{'program':<15} {'first frame ms (median)':>24} {'min':>8} {'peak RSS KiB (median)':>22}")
+    medians = {}
+    for name, (times, rss) in samples.items():
+        medians[name] = (statistics.median(times), statistics.median(rss))
+        print(f"{name:<15} {medians[name][0]:>24.1f} {min(times):>8.1f} {medians[name][1]:>22.0f}")
+    app, hello = medians["vq320-updater"], medians["hello-world"]
+    print(f"ratio: time {app[0] / hello[0]:.2f}x, peak RSS {app[1] / hello[1]:.2f}x "
+          f"(goal: at most 1.10x time, 1.05x RSS)")
+
+
+if __name__ == "__main__":
+    main()

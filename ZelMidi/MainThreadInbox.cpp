@@ -12,11 +12,11 @@ std::shared_ptr<MainThreadInbox> MainThreadInbox::create() {
 }
 
 MainThreadInbox::MainThreadInbox() {
-    eventFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (eventFd_ < 0) {
+    eventFd_.reset(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC));
+    if (!eventFd_.valid()) {
         throw std::runtime_error("MainThreadInbox: eventfd failed");
     }
-    notifier_ = std::make_unique<QSocketNotifier>(eventFd_, QSocketNotifier::Read);
+    notifier_ = std::make_unique<QSocketNotifier>(eventFd_.get(), QSocketNotifier::Read);
     QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
                      [this] { drain(); });
 }
@@ -25,7 +25,6 @@ MainThreadInbox::~MainThreadInbox() {
     // The notifier, if the owner forgot close(), can only be released safely on its own thread;
     // it is released here anyway so nothing leaks, the common case being the main thread.
     notifier_.reset();
-    ::close(eventFd_);
 }
 
 bool MainThreadInbox::post(std::function<void()> work) {
@@ -40,7 +39,7 @@ bool MainThreadInbox::post(std::function<void()> work) {
     // Never blocks: the fd is non-blocking, and a full counter already means "wake up".
     ssize_t written;
     do {
-        written = ::write(eventFd_, &one, sizeof one);
+        written = ::write(eventFd_.get(), &one, sizeof one);
     } while (written < 0 && errno == EINTR);
     return true;
 }
@@ -60,7 +59,7 @@ void MainThreadInbox::drain() {
     uint64_t count = 0;
     ssize_t got;
     do {
-        got = ::read(eventFd_, &count, sizeof count);
+        got = ::read(eventFd_.get(), &count, sizeof count);
     } while (got < 0 && errno == EINTR);
     // Work may drop the inbox's owner, and with it the last reference to the inbox.
     const std::shared_ptr<MainThreadInbox> self = shared_from_this();

@@ -3,6 +3,8 @@
 // that a QSocketNotifier on the main thread watches.
 #pragma once
 
+#include "UniqueFd.h"
+
 #include <QObject>
 #include <cstddef>
 #include <deque>
@@ -44,7 +46,7 @@ private:
     mutable std::mutex mutex_;
     std::deque<std::function<void()>> queue_;
     bool closed_ = false;
-    int eventFd_ = -1;
+    UniqueFd eventFd_;
     // Main thread only.
     std::unique_ptr<QSocketNotifier> notifier_;
     int drainDepth_ = 0;

@@ -25,11 +25,10 @@ constexpr auto kRoomPollPause = std::chrono::microseconds(100);
 constexpr size_t kPoolShareDivisor = 4;
 constexpr size_t kLargestChunk = 16 * 1024;
 
-void closeSequencer(snd_seq_t* seq, bool mayDrain) {
-    if (seq == nullptr) {
-        return;
-    }
-    if (mayDrain) {
+} // namespace
+
+void SequencerCloser::operator()(snd_seq_t* seq) const {
+    if (drains != nullptr && drains->load()) {
         // Unsubscribing from a hardware port drains its output, for up to 10 s.
         try {
             std::thread([seq] { snd_seq_close(seq); }).detach();
@@ -40,7 +39,6 @@ void closeSequencer(snd_seq_t* seq, bool mayDrain) {
     }
     snd_seq_close(seq);
 }
-} // namespace
 
 int Client::open(const std::string& sequencer, const QString& name, MidiService* clock,
                  const ClientShared* shared, AnnouncementHandler onAnnouncements,
@@ -52,7 +50,7 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
         return r;
     }
     std::shared_ptr<Client> c(new Client());
-    c->seq_ = seq;
+    c->seq_.reset(seq);
     c->id_ = snd_seq_client_id(seq);
     c->name_ = name;
     c->clock_ = clock;
@@ -79,8 +77,8 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
                                   SND_SEQ_PORT_SYSTEM_ANNOUNCE)) < 0) {
         return r;
     }
-    c->wakeFd_ = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (c->wakeFd_ < 0) {
+    c->wakeFd_.reset(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!c->wakeFd_.valid()) {
         return -errno;
     }
     try {
@@ -93,27 +91,19 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     const int got =
         snd_seq_poll_descriptors(seq, c->pollFds_.data(), static_cast<unsigned>(n), POLLIN);
     c->pollFds_.resize(static_cast<size_t>(std::max(got, 0)));
-    c->pollFds_.push_back(pollfd{c->wakeFd_, POLLIN, 0});
+    c->pollFds_.push_back(pollfd{c->wakeFd_.get(), POLLIN, 0});
 
     try {
-        c->receiver_ = std::thread([self = c] { self->receiveLoop(); });
+        c->receiver_ = JoinedThread(std::thread([self = c] { self->receiveLoop(); }));
     } catch (const std::system_error& e) {
         return e.code().value() > 0 ? -e.code().value() : -EAGAIN; // reported, never fatal
     }
-    c->receiverId_.store(c->receiver_.get_id());
+    c->receiverId_.store(c->receiver_.id());
     *out = std::move(c);
     return 0;
 }
 
-Client::~Client() {
-    if (receiver_.joinable()) {
-        receiver_.detach(); // the last reference was dropped on the receive thread itself
-    }
-    if (wakeFd_ >= 0) {
-        ::close(wakeFd_);
-    }
-    closeSequencer(seq_, hardwareOutput_.load());
-}
+Client::~Client() = default;
 
 // ---- Own ports ------------------------------------------------------------------------------
 
@@ -476,7 +466,7 @@ void Client::receiveLoop() {
         std::vector<Announcement> batch;
         for (;;) {
             snd_seq_event_t* ev = nullptr;
-            const int r = snd_seq_event_input(seq_, &ev);
+            const int r = snd_seq_event_input(seq_.get(), &ev);
             if (r == -ENOSPC) {
                 // Our input overflowed: announcements are lost, the next count re-reads.
                 shared_->directoryStale.store(true);
@@ -499,7 +489,7 @@ void Client::receiveLoop() {
                 }
                 builder.add(clock_->hostTime(), bytes.data(), bytes.size());
             }
-            if (snd_seq_event_input_pending(seq_, 0) == 0) {
+            if (snd_seq_event_input_pending(seq_.get(), 0) == 0) {
                 break;
             }
         }
@@ -515,12 +505,8 @@ void Client::stopReceiving() {
         return;
     }
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-    if (std::this_thread::get_id() == receiver_.get_id()) {
-        receiver_.detach();
-    } else {
-        receiver_.join();
-    }
+    [[maybe_unused]] const ssize_t n = ::write(wakeFd_.get(), &one, sizeof one);
+    receiver_.join();
 }
 
 } // namespace alsa

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "MidiService.h"
+#include "UniqueFd.h"
 #include "alsa/AlsaFlow.h"
 
 #include <QString>
@@ -48,6 +49,41 @@ struct ClientShared {
     std::chrono::milliseconds roomWait{1000};
 };
 
+// Closes a sequencer handle; with hardware output, on a thread of its own, since unsubscribing
+// from a hardware port drains its output for up to 10 s.
+struct SequencerCloser {
+    const std::atomic<bool>* drains = nullptr;
+    void operator()(snd_seq_t* seq) const;
+};
+using SequencerHandle = std::unique_ptr<snd_seq_t, SequencerCloser>;
+
+// A thread that is joined when its owner goes, or let go when the owner goes on that very
+// thread (the last reference was dropped there).
+class JoinedThread {
+public:
+    JoinedThread() = default;
+    explicit JoinedThread(std::thread thread) : thread_(std::move(thread)) {}
+    JoinedThread(JoinedThread&&) = default;
+    JoinedThread& operator=(JoinedThread&&) = default;
+    ~JoinedThread() { join(); }
+
+    bool joinable() const { return thread_.joinable(); }
+    std::thread::id id() const { return thread_.get_id(); }
+    void join() {
+        if (!thread_.joinable()) {
+            return;
+        }
+        if (thread_.get_id() == std::this_thread::get_id()) {
+            thread_.detach();
+        } else {
+            thread_.join();
+        }
+    }
+
+private:
+    std::thread thread_;
+};
+
 class Client : public std::enable_shared_from_this<Client> {
 public:
     // Opens the sequencer, names the client, subscribes to System:Announce and starts the receive
@@ -69,7 +105,7 @@ public:
     // Runs f(handle) serialised with every other output and query on this client.
     template <typename F> auto withSeq(F&& f) {
         std::lock_guard lock(seqMutex_);
-        return f(seq_);
+        return f(seq_.get());
     }
 
     // ---- Own ports ----
@@ -136,21 +172,21 @@ private:
     bool toAnnouncement(const snd_seq_event_t& event, Announcement* out) const;
     void handOver(std::vector<Announcement> batch);
 
-    snd_seq_t* seq_ = nullptr;
+    // Read by the sequencer's closer, so it outlives the handle.
+    std::atomic<bool> hardwareOutput_{false};
+    SequencerHandle seq_{nullptr, SequencerCloser{&hardwareOutput_}};
     int id_ = -1;
     QString name_;
     int announcePort_ = -1;
     MidiService* clock_ = nullptr;
     const ClientShared* shared_ = nullptr;
-    int wakeFd_ = -1;
+    UniqueFd wakeFd_;
     AnnouncementHandler onAnnouncements_;
     std::shared_ptr<MainThreadInbox> inbox_;
     QThread* home_ = nullptr;
     std::atomic<bool> announcementsStopped_{false};
     std::vector<pollfd> pollFds_;
-    std::thread receiver_;
     std::atomic<std::thread::id> receiverId_{};
-    std::atomic<bool> hardwareOutput_{false};
 
     std::mutex seqMutex_; // output and query calls on seq_
 
@@ -163,6 +199,10 @@ private:
     bool dispatching_ = false;
     std::map<int, Reader> readers_;
     std::map<ConnectionKey, void*> connections_;
+
+    // Last: members go in reverse order, so the receive thread is joined (or let go, when the
+    // client ends on it) while the handle, its wake-up descriptor and all it reads still exist.
+    JoinedThread receiver_;
 };
 
 } // namespace alsa

@@ -95,7 +95,6 @@ private:
 
 class Receiver : public ZelMidiSourceDelegate {
 public:
-    ~Receiver() override { retireReceiver(); }
     void midiSourceMidiReceived(ZelMidiSource&, const MIDIPacketList*) override { ++calls; }
     std::atomic<int> calls{0};
 };

@@ -18,7 +18,6 @@ namespace {
 class RecordingAppDelegate : public AppDelegate {
 public:
     using AppDelegate::AppDelegate;
-    ~RecordingAppDelegate() override { retireReceiver(); }
     void midiParser(const QByteArray& record) override {
         records.push_back(record);
         AppDelegate::midiParser(record);

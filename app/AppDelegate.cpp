@@ -99,7 +99,7 @@ AppDelegate::~AppDelegate() {
     // delivery in progress on the receive thread. Queued input does not run any more.
     if (const std::shared_ptr<ZelMidi> midi = midi_.load()) {
         for (const auto& source : midi->sources()) {
-            source->removeDelegate(this);
+            source->removeDelegate(&inputTap_);
         }
     }
     inbox_->close();
@@ -331,7 +331,7 @@ uint8_t AppDelegate::isConnectedToMIDIOut(const QString& text) const {
 
 void AppDelegate::midiSourceAdded(ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiSource>& source) {
     if (source != nullptr) {
-        source->addDelegate(this);
+        source->addDelegate(&inputTap_);
     }
     checkMirtMidiDevice();
 }

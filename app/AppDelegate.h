@@ -58,7 +58,7 @@ private:
     QPointer<T> value_;
 };
 
-class AppDelegate : public QObject, public ZelMidiDelegate, public ZelMidiSourceDelegate {
+class AppDelegate : public QObject, public ZelMidiDelegate {
     Q_OBJECT
 public:
     // The status texts of the device check (shown translated).
@@ -133,8 +133,9 @@ public:
 
     // ---- MIDI input ---------------------------------------------------------------------------
     // Receive thread: copies every packet that is not System Real-Time into a packet record and
-    // queues midiParser with it on the main thread. Touches no controller state.
-    void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override;
+    // queues midiParser with it on the main thread. Touches no controller state. Not virtual:
+    // the receive thread must not read this object's type while a subclass is being destroyed.
+    void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list);
     // Main thread, one packet record (sizeof(MIDIPacket) bytes) per call.
     virtual void midiParser(const QByteArray& record);
     // Main thread: where received system messages end.
@@ -212,6 +213,19 @@ private:
 
     const std::shared_ptr<MidiService> service_;
     const std::shared_ptr<MainThreadInbox> inbox_;
+    // What the sources call: a complete object of its own, so leaving them in the destructor
+    // waits for a call in progress whatever subclass this controller is.
+    class InputTap final : public ZelMidiSourceDelegate {
+    public:
+        explicit InputTap(AppDelegate& owner) : owner_(owner) {}
+        void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override {
+            owner_.midiSourceMidiReceived(source, list);
+        }
+
+    private:
+        AppDelegate& owner_;
+    };
+    InputTap inputTap_{*this};
     QPointer<QFileDialog> fileDialog_; // the open file dialog, while it is shown
 
     struct SendThread {

@@ -71,6 +71,37 @@ TEST_F(Connection, ReceiversAreUniqueByIdentityAndCalledInRegistrationOrder) {
     EXPECT_EQ(b.calls, 3);
 }
 
+// From inside a call on the receive thread: a receiver leaves, or removes and destroys the next
+// one. Neither waits for the fan-out it runs in, and the removed one is not reached by it.
+TEST_F(Connection, AReceiverChangesTheListFromInsideItsOwnCall) {
+    for (const bool removeItself : {true, false}) {
+        SCOPED_TRACE(removeItself ? "removes itself" : "removes and destroys the next one");
+        auto source = plugSource("Keys");
+        CountingReceiver first;
+        auto next = std::make_unique<CountingReceiver>();
+        first.hook = [&](const MIDIPacketList*) {
+            if (removeItself) {
+                source->removeDelegate(&first);
+            } else {
+                source->removeDelegate(next.get());
+                next.reset();
+            }
+        };
+        source->addDelegate(&first);
+        source->addDelegate(next.get());
+        sim->deliverAndWait(source->endpoint(), Sim::makePacketList({{0x90, 1, 2}}));
+        sim->deliverAndWait(source->endpoint(), Sim::makePacketList({{0x80, 1, 2}}));
+        EXPECT_EQ(first.calls.load(), removeItself ? 1 : 2);
+        if (removeItself) {
+            EXPECT_EQ(next->calls.load(), 2);
+        }
+        EXPECT_EQ(source->delegates()->size(), 1u);
+        if (next) {
+            source->removeDelegate(next.get());
+        }
+    }
+}
+
 TEST_F(Connection, TheFanOutPassesTheListItselfAndASourceWithoutReceiversDropsInput) {
     auto source = plugSource("Keys");
     sim->deliverAndWait(source->endpoint(), Sim::makePacketList({{0x90, 1, 2}}));

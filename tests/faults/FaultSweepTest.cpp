@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
 #include <map>
@@ -250,7 +251,16 @@ QStringList errorLines(const SystemLogCapture& log) {
     return errors;
 }
 
-class FaultSweep : public ::testing::TestWithParam<Operation> {};
+class FaultSweep : public ::testing::TestWithParam<Operation> {
+protected:
+    // The saved virtual destination ID lives in settings of this test's own, so sweeps that
+    // ctest runs side by side do not rewrite each other's.
+    void SetUp() override {
+        ASSERT_TRUE(settingsDir.isValid());
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
+    }
+    QTemporaryDir settingsDir;
+};
 
 TEST_P(FaultSweep, EveryCallOfTheOperationFailingInTurn) {
     const Operation& op = GetParam();

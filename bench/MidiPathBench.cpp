@@ -1,5 +1,6 @@
 // The two hot paths of the MIDI layer: a received packet list fanned out to its receivers, and a
 // SysEx sent to every destination. The service here does nothing, so only the layer is measured.
+#include "BenchApp.h"
 #include "ZelMidi.h"
 
 #include <QCoreApplication>
@@ -76,14 +77,6 @@ public:
         benchmark::DoNotOptimize(packetListCount(list));
     }
 };
-
-QCoreApplication& app() {
-    static int argc = 1;
-    static char name[] = "bench";
-    static char* argv[] = {name, nullptr};
-    static QCoreApplication instance(argc, argv);
-    return instance;
-}
 
 void FanOut(benchmark::State& state) {
     app();

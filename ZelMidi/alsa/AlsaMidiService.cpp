@@ -258,13 +258,16 @@ void AlsaMidiService::readKernelDirectory() {
     directoryReads_.fetch_add(1);
     std::lock_guard lock(mutex_);
     known_ = std::move(found);
-    directory_ = Directory{std::move(sources), std::move(destinations)};
+    if (sources != directory_.sources || destinations != directory_.destinations) {
+        ++directoryGeneration_;
+        directory_ = Directory{std::move(sources), std::move(destinations)};
+    }
     lastRead_ = std::chrono::steady_clock::now();
 }
 
 // Idle, the counts answer from the last full read: the kernel is read again only when a
 // receive thread saw the port list change (or lost announcements), and once a slow period.
-void AlsaMidiService::refreshEndpoints() {
+void AlsaMidiService::readDirectoryIfDue() {
     bool due = shared_.directoryStale.exchange(false);
     {
         std::lock_guard lock(mutex_);
@@ -273,8 +276,18 @@ void AlsaMidiService::refreshEndpoints() {
     if (due) {
         readKernelDirectory();
     }
+}
+
+void AlsaMidiService::refreshEndpoints() {
+    readDirectoryIfDue();
     std::lock_guard lock(mutex_);
     snapshots_[std::this_thread::get_id()] = directory_;
+}
+
+uint64_t AlsaMidiService::endpointListGeneration() {
+    readDirectoryIfDue();
+    std::lock_guard lock(mutex_);
+    return directoryGeneration_;
 }
 
 const AlsaMidiService::Directory& AlsaMidiService::callerSnapshot() const {

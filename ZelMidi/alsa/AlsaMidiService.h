@@ -36,6 +36,9 @@ public:
     OSStatus inputPortCreate(MIDIClientRef client, const QString& portName, MIDIReadProc readProc,
                              void* refCon, MIDIPortRef* outPort) override;
     OSStatus portDispose(MIDIPortRef port) override;
+    // Reads the kernel's port list when it is due (as the counts do) and says how often what
+    // it listed has changed.
+    uint64_t endpointListGeneration() override;
     ItemCount getNumberOfSources() override;
     MIDIEndpointRef getSource(ItemCount index) override;
     ItemCount getNumberOfDestinations() override;
@@ -97,6 +100,7 @@ private:
         std::vector<MIDIEndpointRef> destinations;
     };
     void refreshEndpoints();
+    void readDirectoryIfDue();
     void readKernelDirectory();
     const Directory& callerSnapshot() const; // with mutex_ held
     bool lookUpPort(int client, int port, KnownPort* out);
@@ -125,6 +129,7 @@ private:
     std::map<int, std::shared_ptr<alsa::Client>> clients_;
     std::map<uint32_t, KnownPort> known_; // by client << 8 | port
     Directory directory_;                 // the last full read
+    uint64_t directoryGeneration_ = 1;    // bumped when a read lists other endpoints
     std::chrono::steady_clock::time_point lastRead_{};
     std::map<std::thread::id, Directory> snapshots_; // one per calling thread
 };

@@ -542,8 +542,9 @@ OSStatus AlsaMidiService::sendEvents(Client& client, int fromPort, int toClient,
     } else if (!hardware) {
         receivers.push_back(toClient);
     }
+    alsa::RoomBudget room;
     alsa::EventEncoder encoder(
-        client.largestChunkFor(receivers, alsa::EventEncoder::kDefaultSysExChunk));
+        client.largestChunkFor(receivers, alsa::EventEncoder::kDefaultSysExChunk, &room));
     if (!encoder.valid()) {
         return kMIDIUnknownError;
     }
@@ -559,7 +560,7 @@ OSStatus AlsaMidiService::sendEvents(Client& client, int fromPort, int toClient,
                     ev.dest.port = static_cast<unsigned char>(toPort);
                 }
                 snd_seq_ev_set_direct(&ev);
-                return client.output(ev, receivers, hardware);
+                return client.output(ev, receivers, hardware, room);
             });
         if (r < 0) {
             return alsa::statusFromAlsa(r); // the rest would only wait and fail the same way

@@ -2,7 +2,10 @@
 // - IdleSession: the CPU a session uses, idle, with 32 two-way ports present, as a share of one
 //   core over VQ_IDLE_SECONDS (default 10) of its event loop, rescan ticks included.
 // - SysExToSoftwareReceiver: bytes per second of one SysEx sent to a software receiver that
-//   reads as fast as it can, until the last byte arrived.
+//   reads as fast as it can, until the last byte arrived; SysExThroughRtMidi: the same through
+//   RtMidi's ALSA output, for comparison (when RtMidi is installed).
+//   VQ_IDLE_NO_SESSION=1 measures the event loop alone, VQ_IDLE_EMPTY_TICK=1 adds an empty
+//   one-second timer to it.
 // Without /dev/snd/seq every benchmark reports an error and measures nothing.
 #include "BenchApp.h"
 #include "ZelMidi.h"
@@ -13,23 +16,33 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#ifdef VQ_HAVE_RTMIDI
+#include <RtMidi.h>
+#endif
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/resource.h>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace {
 
+// Precise run times of the scheduler (getrusage's split is sampled at the tick).
+double clockSeconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+double mainThreadCpuSeconds() {
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 // Another program's client: ports, and a reader that counts SysEx bytes.
@@ -109,8 +122,14 @@ void IdleSession(benchmark::State& state) {
     if (std::getenv("VQ_IDLE_NO_SESSION") != nullptr) {
         midi.reset(); // the event loop alone, for comparison
     }
+    QTimer emptyTick; // with VQ_IDLE_EMPTY_TICK: the loop woken once a second for nothing
+    if (std::getenv("VQ_IDLE_EMPTY_TICK") != nullptr) {
+        QObject::connect(&emptyTick, &QTimer::timeout, [] {});
+        emptyTick.start(1000);
+    }
     QCoreApplication::processEvents();
     for (auto _ : state) {
+        const double mainBefore = mainThreadCpuSeconds();
         const double before = cpuSeconds();
         QElapsedTimer wall;
         wall.start();
@@ -118,12 +137,45 @@ void IdleSession(benchmark::State& state) {
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         loop.exec();
         const double used = cpuSeconds() - before;
-        state.counters["core_percent"] = 100.0 * used / (static_cast<double>(wall.elapsed()) / 1e3);
+        const double mainUsed = mainThreadCpuSeconds() - mainBefore;
+        const double wallSeconds = static_cast<double>(wall.elapsed()) / 1e3;
+        state.counters["core_percent"] = 100.0 * used / wallSeconds;
+        state.counters["main_thread_percent"] = 100.0 * mainUsed / wallSeconds;
         state.counters["sources"] = midi ? static_cast<double>(midi->sources().size()) : 0.0;
         state.counters["kernel_reads"] = static_cast<double>(service->directoryReads());
     }
 }
 BENCHMARK(IdleSession)->Iterations(1)->Unit(benchmark::kSecond);
+
+// F0, `size` - 2 data bytes, F7 (at least F0 F7).
+std::vector<uint8_t> sysExOf(size_t size) {
+    std::vector<uint8_t> sysEx(std::max<size_t>(2, size), 0x11);
+    sysEx.front() = 0xf0;
+    sysEx.back() = 0xf7;
+    return sysEx;
+}
+
+// Runs one send per iteration and waits for its last byte at the peer; an error, and no rate,
+// when the send fails or the message does not arrive whole within two seconds.
+template <typename Send>
+void timeSysExSends(benchmark::State& state, OtherClient& peer, size_t size, const Send& send) {
+    for (auto _ : state) {
+        const size_t target = peer.received_.load() + size;
+        if (!send()) {
+            state.SkipWithError("the send failed");
+            return;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (peer.received_.load() < target && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::yield();
+        }
+        if (peer.received_.load() < target) {
+            state.SkipWithError("the message did not arrive whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
 
 void SysExToSoftwareReceiver(benchmark::State& state) {
     OtherClient peer;
@@ -137,27 +189,49 @@ void SysExToSoftwareReceiver(benchmark::State& state) {
     MIDIPortRef output = 0;
     service.clientCreate("ZelMidi MIDI Client", nullptr, nullptr, &client);
     service.outputPortCreate(client, "ZelMidi Output Port", &output);
-    // At least F0 and F7; the sizes are the benchmark's own arguments.
-    const size_t size = std::max<size_t>(2, static_cast<size_t>(state.range(0)));
-    std::vector<uint8_t> sysEx(size, 0x11);
-    sysEx[0] = 0xf0;
-    sysEx[size - 1] = 0xf7;
-    std::vector<uint8_t> buffer(size + 64);
+    const std::vector<uint8_t> sysEx = sysExOf(static_cast<size_t>(state.range(0)));
+    std::vector<uint8_t> buffer(sysEx.size() + 64);
     auto* list = reinterpret_cast<MIDIPacketList*>(buffer.data());
-    packetListAdd(list, buffer.size(), packetListInit(list, buffer.size()), 0, size, sysEx.data());
-    for (auto _ : state) {
-        const size_t target = peer.received_.load() + size;
-        if (service.send(output, peer.destination(), list) != noErr) {
-            state.SkipWithError("the send failed");
-            break;
-        }
-        while (peer.received_.load() < target) {
-            std::this_thread::yield();
-        }
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    packetListAdd(list, buffer.size(), packetListInit(list, buffer.size()), 0, sysEx.size(),
+                  sysEx.data());
+    timeSysExSends(state, peer, sysEx.size(),
+                   [&] { return service.send(output, peer.destination(), list) == noErr; });
     service.clientDispose(client);
 }
 BENCHMARK(SysExToSoftwareReceiver)->Arg(4096)->Arg(12288)->Arg(65535)->UseRealTime();
+
+#ifdef VQ_HAVE_RTMIDI
+// The same through RtMidi's ALSA output, for comparison.
+void SysExThroughRtMidi(benchmark::State& state) {
+    OtherClient peer;
+    if (!std::filesystem::exists("/dev/snd/seq") || !peer.ok()) {
+        state.SkipWithError("no ALSA sequencer (run in the test VM)");
+        return;
+    }
+    peer.startReceiver();
+    try {
+        RtMidiOut out(RtMidi::LINUX_ALSA, "RtMidi Bench");
+        unsigned int port = out.getPortCount();
+        for (unsigned int i = 0; i < out.getPortCount(); ++i) {
+            if (out.getPortName(i).find("Bench In") != std::string::npos) {
+                port = i;
+            }
+        }
+        if (port == out.getPortCount()) {
+            state.SkipWithError("RtMidi does not list the receiver");
+            return;
+        }
+        out.openPort(port);
+        const std::vector<uint8_t> sysEx = sysExOf(static_cast<size_t>(state.range(0)));
+        timeSysExSends(state, peer, sysEx.size(), [&] {
+            out.sendMessage(sysEx.data(), sysEx.size());
+            return true; // RtMidi only prints its send errors
+        });
+    } catch (const RtMidiError& e) {
+        state.SkipWithError(e.getMessage().c_str());
+    }
+}
+BENCHMARK(SysExThroughRtMidi)->Arg(4096)->Arg(12288)->Arg(65535)->UseRealTime();
+#endif
 
 } // namespace

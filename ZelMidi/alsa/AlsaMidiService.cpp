@@ -543,8 +543,8 @@ OSStatus AlsaMidiService::sendEvents(Client& client, int fromPort, int toClient,
         receivers.push_back(toClient);
     }
     alsa::RoomBudget room;
-    alsa::EventEncoder encoder(
-        client.largestChunkFor(receivers, alsa::EventEncoder::kDefaultSysExChunk, &room));
+    alsa::EventEncoder encoder(client.largestChunkFor(
+        receivers, packetListByteSize(list), alsa::EventEncoder::kDefaultSysExChunk, &room));
     if (!encoder.valid()) {
         return kMIDIUnknownError;
     }

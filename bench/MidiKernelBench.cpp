@@ -24,8 +24,10 @@
 #include <atomic>
 #include <benchmark/benchmark.h>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <mutex>
 #include <thread>
 #include <time.h>
 #include <vector>
@@ -80,8 +82,12 @@ public:
                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC);
         }
     }
-    // A receiving port with a reader thread that counts SysEx bytes.
-    void startReceiver() {
+    // A receiving port with a reader thread that counts SysEx bytes; `pool` cells for its input
+    // (0: the kernel's default).
+    void startReceiver(int pool) {
+        if (pool > 0) {
+            snd_seq_set_client_pool_input(seq_, static_cast<size_t>(pool));
+        }
         port_ = snd_seq_create_simple_port(seq_, "Bench In",
                                            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                            SND_SEQ_PORT_TYPE_MIDI_GENERIC);
@@ -90,7 +96,9 @@ public:
                 snd_seq_event_t* ev = nullptr;
                 if (snd_seq_event_input(seq_, &ev) >= 0 && ev != nullptr &&
                     ev->type == SND_SEQ_EVENT_SYSEX) {
+                    std::lock_guard lock(mutex_);
                     received_ += ev->data.ext.len;
+                    grew_.notify_all();
                 }
             }
         });
@@ -98,13 +106,32 @@ public:
     MIDIEndpointRef destination() const {
         return alsa::makeRef(alsa::RefKind::Destination, snd_seq_client_id(seq_), port_);
     }
-    std::atomic<size_t> received_{0};
+    size_t received() {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+    // Waits (without spinning, the sender and the reader share two processors) until `target`
+    // bytes arrived in all; false when they did not by `deadline`.
+    bool waitReceived(size_t target, std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return grew_.wait_until(lock, deadline, [&] { return received_ >= target; });
+    }
+    // The cells the kernel keeps for this client's input (its pool), as another program has it.
+    int inputPool() const {
+        snd_seq_client_pool_t* pool = nullptr;
+        snd_seq_client_pool_alloca(&pool);
+        snd_seq_get_client_pool(seq_, pool);
+        return static_cast<int>(snd_seq_client_pool_get_input_pool(pool));
+    }
 
 private:
     snd_seq_t* seq_ = nullptr;
     int port_ = -1;
     std::thread reader_;
     std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable grew_;
+    size_t received_ = 0;
 };
 
 void IdleSession(benchmark::State& state) {
@@ -159,22 +186,31 @@ std::vector<uint8_t> sysExOf(size_t size) {
 // when the send fails or the message does not arrive whole within two seconds.
 template <typename Send>
 void timeSysExSends(benchmark::State& state, OtherClient& peer, size_t size, const Send& send) {
+    state.counters["receiver_pool"] = peer.inputPool();
     for (auto _ : state) {
-        const size_t target = peer.received_.load() + size;
+        const size_t target = peer.received() + size;
         if (!send()) {
             state.SkipWithError("the send failed");
             return;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        while (peer.received_.load() < target && std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::yield();
-        }
-        if (peer.received_.load() < target) {
+        if (!peer.waitReceived(target,
+                               std::chrono::steady_clock::now() + std::chrono::seconds(2))) {
             state.SkipWithError("the message did not arrive whole");
             return;
         }
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// Message bytes and the receiver's input pool: the kernel's default (200 cells) and the most it
+// allows (2000).
+void sysExSizesAndPools(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"bytes", "pool"});
+    for (const int pool : {200, 2000}) {
+        for (const int bytes : {4096, 12288, 65535}) {
+            b->Args({bytes, pool});
+        }
+    }
 }
 
 void SysExToSoftwareReceiver(benchmark::State& state) {
@@ -183,7 +219,7 @@ void SysExToSoftwareReceiver(benchmark::State& state) {
         state.SkipWithError("no ALSA sequencer (run in the test VM)");
         return;
     }
-    peer.startReceiver();
+    peer.startReceiver(static_cast<int>(state.range(1)));
     AlsaMidiService service;
     MIDIClientRef client = 0;
     MIDIPortRef output = 0;
@@ -198,7 +234,7 @@ void SysExToSoftwareReceiver(benchmark::State& state) {
                    [&] { return service.send(output, peer.destination(), list) == noErr; });
     service.clientDispose(client);
 }
-BENCHMARK(SysExToSoftwareReceiver)->Arg(4096)->Arg(12288)->Arg(65535)->UseRealTime();
+BENCHMARK(SysExToSoftwareReceiver)->Apply(sysExSizesAndPools)->UseRealTime();
 
 #ifdef VQ_HAVE_RTMIDI
 // The same through RtMidi's ALSA output, for comparison.
@@ -208,7 +244,7 @@ void SysExThroughRtMidi(benchmark::State& state) {
         state.SkipWithError("no ALSA sequencer (run in the test VM)");
         return;
     }
-    peer.startReceiver();
+    peer.startReceiver(static_cast<int>(state.range(1)));
     try {
         RtMidiOut out(RtMidi::LINUX_ALSA, "RtMidi Bench");
         unsigned int port = out.getPortCount();
@@ -231,7 +267,7 @@ void SysExThroughRtMidi(benchmark::State& state) {
         state.SkipWithError(e.getMessage().c_str());
     }
 }
-BENCHMARK(SysExThroughRtMidi)->Arg(4096)->Arg(12288)->Arg(65535)->UseRealTime();
+BENCHMARK(SysExThroughRtMidi)->Apply(sysExSizesAndPools)->UseRealTime();
 #endif
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <linux/membarrier.h>
 #include <mutex>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <thread>
 #include <unistd.h>
@@ -21,18 +22,36 @@ bool registerBarrier() {
 
 } // namespace
 
-const bool FanOutMarks::barrier_ = registerBarrier();
-
-// Records are never freed: a writer may look at one while its thread ends.
+// Records are never freed, since a writer may look at one while its thread ends; a thread's
+// record goes back to the pool when it ends. The pool is filled before main, so a thread's first
+// fan-out allocates nothing either (unless more than kPooled threads read MIDI at once).
 struct FanOutMarks::Registry {
+    static constexpr int kPooled = 64;
+
+    Registry() {
+        records.reserve(kPooled);
+        for (int i = 0; i < kPooled; ++i) {
+            records.push_back(new Record);
+        }
+        // A key's destructor, unlike a thread_local one, registers without allocating.
+        pthread_key_create(&owner, [](void* record) {
+            std::lock_guard lock(registry().mutex);
+            static_cast<Record*>(record)->inUse.store(false, std::memory_order_relaxed);
+            current_ = nullptr;
+        });
+    }
+
     std::mutex mutex;
     std::vector<Record*> records;
+    pthread_key_t owner{};
 };
 
 FanOutMarks::Registry& FanOutMarks::registry() {
     static auto* r = new Registry; // outlives every thread's last fan-out
     return *r;
 }
+
+const bool FanOutMarks::barrier_ = (registry(), registerBarrier());
 
 FanOutMarks::Record& FanOutMarks::adopt() {
     Registry& reg = registry();
@@ -51,15 +70,7 @@ FanOutMarks::Record& FanOutMarks::adopt() {
         }
         record->inUse.store(true, std::memory_order_relaxed);
     }
-    // Hands the record back when this thread ends.
-    struct Release {
-        ~Release() {
-            std::lock_guard lock(registry().mutex);
-            current_->inUse.store(false, std::memory_order_relaxed);
-            current_ = nullptr;
-        }
-    };
-    thread_local Release release;
+    pthread_setspecific(reg.owner, record);
     current_ = record;
     return *record;
 }

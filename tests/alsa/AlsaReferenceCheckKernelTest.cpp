@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <ostream>
 
 using alsa::makeRef;
 using alsa::RefKind;
@@ -39,6 +40,10 @@ struct RefCase {
     std::function<OSStatus(AlsaMidiService&, const Refs&)> call;
     OSStatus expected;
 };
+
+void PrintTo(const RefCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class AlsaReferenceCheck : public ::testing::TestWithParam<RefCase> {};
 

@@ -61,37 +61,27 @@ ZelMidiConnection::ZelMidiConnection(ZelMidi* midi, MIDIEndpointRef endpoint)
 
 // ---- ZelMidiSource ---------------------------------------------------------------------------
 
-// One fan-out in progress on this thread: counted in the source's reader slot for its length,
-// and linked into a per-thread chain so that a writer on this thread knows not to wait for it.
-class ZelMidiSource::FanOut {
+// A fan-out nested too deep to be marked on its thread: counted at the source, and linked into
+// a per-thread chain so that a writer on this thread knows not to wait for it.
+class ZelMidiSource::DeepFanOut {
 public:
-    explicit FanOut(ZelMidiSource& source)
-        : source_(source), slot_(source.epoch_.load(std::memory_order_relaxed) & 1u),
-          previous_(innermost_) {
-        source_.readers_[slot_].fetch_add(1, std::memory_order_seq_cst);
-        // Read after being counted: a writer that replaced the list before this load is seen
-        // here; one that replaces it later waits for this count.
+    explicit DeepFanOut(ZelMidiSource& source) : source_(source), previous_(innermost_) {
+        source_.deepReaders_.fetch_add(1, std::memory_order_seq_cst);
         list_ = source_.current_.load(std::memory_order_seq_cst);
         innermost_ = this;
     }
-    ~FanOut() {
+    ~DeepFanOut() {
         innermost_ = previous_;
-        source_.readers_[slot_].fetch_sub(1, std::memory_order_release);
+        source_.deepReaders_.fetch_sub(1, std::memory_order_release);
     }
-    FanOut(const FanOut&) = delete;
-    FanOut& operator=(const FanOut&) = delete;
+    DeepFanOut(const DeepFanOut&) = delete;
+    DeepFanOut& operator=(const DeepFanOut&) = delete;
 
     const ReceiverList& list() const { return *list_; }
-    // Whether this thread changed the source's receivers during this fan-out.
     bool superseded() const { return superseded_; }
-
-    static FanOut* innermost() { return innermost_; }
-    FanOut* previous() const { return previous_; }
+    static DeepFanOut* innermost() { return innermost_; }
+    DeepFanOut* previous() const { return previous_; }
     const ZelMidiSource& source() const { return source_; }
-    uint32_t slot() const { return slot_; }
-
-    // The list this fan-out walks was replaced by this very thread: it stays alive until the
-    // walk ends, and receivers removed meanwhile are skipped.
     void supersede(const std::shared_ptr<const ReceiverList>& old) {
         superseded_ = true;
         if (old.get() == list_) {
@@ -100,16 +90,15 @@ public:
     }
 
 private:
-    static thread_local FanOut* innermost_;
+    static thread_local DeepFanOut* innermost_;
     ZelMidiSource& source_;
-    const uint32_t slot_;
-    FanOut* const previous_;
+    DeepFanOut* const previous_;
     const ReceiverList* list_ = nullptr;
     bool superseded_ = false;
     std::shared_ptr<const ReceiverList> keep_; // released after the count is dropped
 };
 
-thread_local ZelMidiSource::FanOut* ZelMidiSource::FanOut::innermost_ = nullptr;
+thread_local ZelMidiSource::DeepFanOut* ZelMidiSource::DeepFanOut::innermost_ = nullptr;
 
 ZelMidiSource::ZelMidiSource(ZelMidi* midi, MIDIEndpointRef endpoint)
     : ZelMidiConnection(midi, endpoint), owned_(std::make_shared<const ReceiverList>()),
@@ -154,23 +143,25 @@ void ZelMidiSource::publish(std::shared_ptr<const ReceiverList> next,
 }
 
 void ZelMidiSource::waitForReadersOf(const std::shared_ptr<const ReceiverList>& old) {
-    for (FanOut* f = FanOut::innermost(); f != nullptr; f = f->previous()) {
+    // This thread's own fan-outs go on with the list they hold, skipping removed receivers. The
+    // first list replaced under one is the one it walks, unless another thread replaced that
+    // first; then that thread's wait (for this very fan-out) keeps it alive.
+    zelmidi_detail::FanOutMarks::forOwn(this, [&old](zelmidi_detail::FanOutMarks::Mark& m) {
+        m.superseded = true;
+        if (!m.keep) {
+            m.keep = old;
+        }
+    });
+    uint32_t ownDeep = 0;
+    for (DeepFanOut* f = DeepFanOut::innermost(); f != nullptr; f = f->previous()) {
         if (&f->source() == this) {
             f->supersede(old);
+            ++ownDeep;
         }
     }
-    // Each slot must be seen empty once, counting only other threads: a reader of the old list
-    // stays counted in its slot until it is done. Moving new readers to the other slot first
-    // lets the slot drain under steady input.
-    for (int round = 0; round < 2; ++round) {
-        const uint32_t slot = epoch_.fetch_add(1, std::memory_order_seq_cst) & 1u;
-        uint32_t own = 0;
-        for (FanOut* f = FanOut::innermost(); f != nullptr; f = f->previous()) {
-            own += (&f->source() == this && f->slot() == slot) ? 1u : 0u;
-        }
-        while (readers_[slot].load(std::memory_order_seq_cst) > own) {
-            std::this_thread::yield();
-        }
+    zelmidi_detail::FanOutMarks::waitForOtherThreads(this);
+    while (deepReaders_.load(std::memory_order_seq_cst) > ownDeep) {
+        std::this_thread::yield();
     }
 }
 
@@ -181,11 +172,20 @@ bool ZelMidiSource::isRegistered(const ZelMidiSourceDelegate* receiver) const {
                                [receiver](const Receiver& r) { return r.delegate == receiver; });
 }
 
-void ZelMidiSource::midiRead(const MIDIPacketList* list) {
-    const FanOut fanOut(*this);
+// A change this thread made from a receiver's own call may have removed, even destroyed, a
+// receiver further on; other threads' changes wait for the walk to end.
+void ZelMidiSource::deliverRemaining(const ReceiverList& receivers, size_t from,
+                                     const MIDIPacketList* list) {
+    for (size_t i = from; i < receivers.size(); ++i) {
+        if (isRegistered(receivers[i].delegate)) {
+            receivers[i].delegate->midiSourceMidiReceived(*this, list);
+        }
+    }
+}
+
+void ZelMidiSource::midiReadNested(const MIDIPacketList* list) {
+    const DeepFanOut fanOut(*this);
     for (const Receiver& r : fanOut.list()) {
-        // Other threads' changes wait for this walk to end; a change made by this thread (from a
-        // receiver's own call) may have removed, even destroyed, a receiver further on.
         if (fanOut.superseded() && !isRegistered(r.delegate)) {
             continue;
         }

@@ -2,6 +2,7 @@
 // receivers, destinations send to their one endpoint.
 #pragma once
 
+#include "FanOutMarks.h"
 #include "MidiService.h"
 
 #include <QString>
@@ -82,7 +83,9 @@ public:
     std::shared_ptr<const ReceiverList> delegates() const;
 
 private:
-    class FanOut;
+    class DeepFanOut;
+    void deliverRemaining(const ReceiverList& receivers, size_t from, const MIDIPacketList* list);
+    void midiReadNested(const MIDIPacketList* list);
     void publish(std::shared_ptr<const ReceiverList> next, std::unique_lock<std::mutex>& lock);
     void waitForReadersOf(const std::shared_ptr<const ReceiverList>& old);
     bool isRegistered(const ZelMidiSourceDelegate* receiver) const;
@@ -90,11 +93,29 @@ private:
     mutable std::mutex writeMutex_; // serialises writers; a fan-out never takes it
     std::shared_ptr<const ReceiverList> owned_;
     std::atomic<const ReceiverList*> current_;
-    // Fan-outs in progress, counted in one of two slots: a writer moves new readers to the other
-    // slot before it waits for a slot to drain, so a steady stream of input cannot starve it.
-    std::atomic<uint32_t> epoch_{0};
-    std::atomic<uint32_t> readers_[2] = {0, 0};
+    // Fan-outs nested too deep on their thread to be marked there count themselves here.
+    std::atomic<uint32_t> deepReaders_{0};
 };
+
+// Inline, so that the platform's read callback pays for no further call.
+inline void ZelMidiSource::midiRead(const MIDIPacketList* list) {
+    const zelmidi_detail::FanOutMarks::Held mark(this);
+    if (!mark) [[unlikely]] {
+        midiReadNested(list);
+        return;
+    }
+    const ReceiverList& receivers = *current_.load(std::memory_order_seq_cst);
+    const Receiver* const first = receivers.data();
+    const Receiver* const end = first + receivers.size();
+    for (const Receiver* r = first; r != end; ++r) {
+        r->delegate->midiSourceMidiReceived(*this, list);
+        // Only a receiver's own call on this thread can change the list under this walk.
+        if (mark->superseded) [[unlikely]] {
+            deliverRemaining(receivers, static_cast<size_t>(r + 1 - first), list);
+            return;
+        }
+    }
+}
 
 class ZelMidiDestination : public ZelMidiConnection {
 public:

@@ -102,6 +102,31 @@ TEST_F(Connection, AReceiverChangesTheListFromInsideItsOwnCall) {
     }
 }
 
+// A receiver feeding its own source nests fan-outs on one thread, past the depth a thread can
+// mark. A receiver removed from inside the innermost call is reached by none of them.
+TEST_F(Connection, NestedFanOutsSkipAReceiverRemovedInsideTheInnermost) {
+    for (const int depth : {2, zelmidi_detail::FanOutMarks::kDepth + 3}) {
+        SCOPED_TRACE(depth);
+        auto source = plugSource("Keys");
+        CountingReceiver feeder;
+        CountingReceiver next;
+        feeder.hook = [&](const MIDIPacketList* list) {
+            if (feeder.calls.load() < depth) {
+                source->midiRead(list);
+            } else {
+                source->removeDelegate(&next);
+            }
+        };
+        source->addDelegate(&feeder);
+        source->addDelegate(&next);
+        const auto bytes = Sim::makePacketList({{0x90, 1, 2}});
+        source->midiRead(reinterpret_cast<const MIDIPacketList*>(bytes.data()));
+        EXPECT_EQ(feeder.calls.load(), depth);
+        EXPECT_EQ(next.calls.load(), 0);
+        source->removeDelegate(&feeder);
+    }
+}
+
 TEST_F(Connection, TheFanOutPassesTheListItselfAndASourceWithoutReceiversDropsInput) {
     auto source = plugSource("Keys");
     sim->deliverAndWait(source->endpoint(), Sim::makePacketList({{0x90, 1, 2}}));

@@ -87,9 +87,8 @@ private:
 class Client : public std::enable_shared_from_this<Client> {
 public:
     // Opens the sequencer, names the client, subscribes to System:Announce and starts the receive
-    // thread. Returns 0 or a negative errno.
-    // Returns 0 or a negative errno. `shared` outlives the client. Announcements are handed in
-    // batches to `onAnnouncements` on the calling thread, which must run an event loop.
+    // thread. Returns 0 or a negative errno. `shared` outlives the client. Announcements are handed
+    // in batches to `onAnnouncements` on the calling thread, which must run an event loop.
     using AnnouncementHandler = std::function<void(Client&, const std::vector<Announcement>&)>;
     static int open(const std::string& sequencer, const QString& name, MidiService* clock,
                     const ClientShared* shared, AnnouncementHandler onAnnouncements,
@@ -149,9 +148,6 @@ public:
     // still queued are dropped. After it, no announcement handler starts.
     void stopAnnouncements();
     bool announcementsStopped() const { return announcementsStopped_.load(); }
-
-    MIDINotifyProc notifyProc = nullptr;
-    void* notifyRefCon = nullptr;
 
 private:
     struct Reader {

@@ -5,20 +5,22 @@
 // batches to the thread that created the client, through the same main-thread inbox the updater
 // uses. Every other call on the sequencer handle (output, queries, ports) is serialised by the
 // client's lock.
+//
+// The service itself only checks references and hands each call to the part that does the job:
+// the endpoint directory, the announcements of each client, the properties and the sending.
 #pragma once
 
 #include "MidiService.h"
 #include "alsa/AlsaClient.h"
+#include "alsa/AlsaClientRegistry.h"
+#include "alsa/AlsaEndpointDirectory.h"
+#include "alsa/AlsaProperties.h"
 #include "alsa/AlsaRefs.h"
 
-#include <atomic>
 #include <chrono>
-#include <map>
+#include <initializer_list>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 class AlsaMidiService final : public MidiService {
 public:
@@ -74,62 +76,30 @@ public:
         shared_.hardwareBurstBytes = burstBytes;
     }
     void setRoomWait(std::chrono::milliseconds wait) { shared_.roomWait = wait; }
-    // How often the counts re-read the kernel's port list when no announcement said it changed.
-    static constexpr auto kDirectoryReadPeriod = std::chrono::seconds(10);
     // For tests and benchmarks: the full reads of the kernel's port list so far.
-    uint64_t directoryReads() const { return directoryReads_.load(); }
-
-    // What the backend knows of one external port (names are kept after the port is gone).
-    struct KnownPort {
-        QString clientName;
-        QString portName;
-        bool kernel = false;
-        bool source = false;
-        bool destination = false;
-    };
+    uint64_t directoryReads() const { return directory_.reads(); }
 
 private:
-    friend class alsa::Client;
-
-    std::shared_ptr<alsa::Client> findClient(int id) const;
-    std::shared_ptr<alsa::Client> anyClient() const;
-    bool isOwnClient(int id) const;
-    // The endpoints as one caller sees them between its count and its fetches.
-    struct Directory {
-        std::vector<MIDIEndpointRef> sources;
-        std::vector<MIDIEndpointRef> destinations;
+    // One of this process's ports, found by its reference: its client and its role, or the
+    // status the call returns.
+    struct OwnPort {
+        std::shared_ptr<alsa::Client> client;
+        int port = -1;
+        alsa::PortRole role{};
+        OSStatus status = noErr;
     };
-    void refreshEndpoints();
-    void readDirectoryIfDue();
-    void readKernelDirectory();
-    const Directory& callerSnapshot() const; // with mutex_ held
-    bool lookUpPort(int client, int port, KnownPort* out);
-    OSStatus ownPortName(alsa::Client& own, alsa::RefKind kind, int port, bool display,
-                         QString* out);
-    OSStatus externalPortName(alsa::RefKind kind, int owner, int port, bool display, QString* out);
-    void handleAnnouncements(alsa::Client& client, const std::vector<alsa::Announcement>& batch);
-    void handleAnnouncement(alsa::Client& client, const alsa::Announcement& a);
-    void announcePortStart(alsa::Client& client, int owner, int port);
-    void announcePortChange(alsa::Client& client, int owner, int port, const KnownPort& before);
-    void announcePortExit(alsa::Client& client, int owner, int port, const KnownPort* before);
-    void announceClientExit(alsa::Client& client, int owner,
-                            const std::vector<std::pair<int, KnownPort>>& gone);
-    void notify(alsa::Client& client, MIDINotificationMessageID id, MIDIObjectRef child,
-                MIDIObjectType childType);
-    OSStatus createPort(MIDIClientRef client, const QString& name, int role, MIDIReadProc readProc,
-                        void* refCon, MIDIObjectRef* out);
-    OSStatus sendEvents(alsa::Client& client, int fromPort, int toClient, int toPort, bool hardware,
-                        const MIDIPacketList* list);
+    OwnPort ownPort(MIDIObjectRef ref, std::initializer_list<alsa::PortRole> roles,
+                    OSStatus failure) const;
+    // The kind of reference a port of this role is named by.
+    static alsa::RefKind refKindFor(alsa::PortRole role);
+    // noErr when `endpoint` is of the kind wanted, else what the call returns.
+    static OSStatus endpointKindStatus(MIDIEndpointRef endpoint, alsa::RefKind wanted);
+    OSStatus createPort(MIDIClientRef client, const QString& name, alsa::PortRole role,
+                        MIDIReadProc readProc, void* refCon, MIDIObjectRef* out);
 
     const std::string sequencer_;
     alsa::ClientShared shared_;
-    std::atomic<uint64_t> directoryReads_{0};
-
-    mutable std::mutex mutex_; // guards everything below
-    std::map<int, std::shared_ptr<alsa::Client>> clients_;
-    std::map<uint32_t, KnownPort> known_; // by client << 8 | port
-    Directory directory_;                 // the last full read
-    uint64_t directoryGeneration_ = 1;    // bumped when a read lists other endpoints
-    std::chrono::steady_clock::time_point lastRead_{};
-    std::map<std::thread::id, Directory> snapshots_; // one per calling thread
+    alsa::ClientRegistry clients_;
+    alsa::EndpointDirectory directory_{clients_, shared_.directoryStale};
+    alsa::Properties properties_{clients_, directory_};
 };

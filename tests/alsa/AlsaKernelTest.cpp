@@ -194,6 +194,45 @@ TEST(AlsaKernelSession, APortNamedLikeTheMixerIsAnnouncedAddedAndRemovedWithin10
     midi->setDelegate(nullptr);
 }
 
+TEST(AlsaKernelSession, APortThatLeavesAndComesBackWhileTheSessionIsBusyIsRemovedAddedAndHeard) {
+    REQUIRE_SEQUENCER();
+    auto midi = ZelMidi::create(MidiService::platformDefault());
+    ASSERT_NE(midi->client(), 0u);
+    midi->rescanTimer()->setInterval(3600 * 1000); // only notices can tell
+    Recorder recorder;
+    midi->setDelegate(&recorder);
+    TestSequencerClient device("Returning Device");
+    const int port = device.createDuplexPort("Returning Device MIDI 1");
+    ASSERT_GE(port, 0);
+    ASSERT_TRUE(
+        waitUntil([&] { return recorder.find("destination+", "Returning Device MIDI 1"); }, 3000));
+
+    // No event runs in between: the exit is handled only after the port is back, so the kernel's
+    // list looks as before, yet the new port has none of the old one's subscriptions.
+    recorder.heard.clear();
+    ASSERT_EQ(device.deletePort(port), 0);
+    ASSERT_EQ(device.createDuplexPort("Returning Device MIDI 1"), port) << "the same address";
+    ASSERT_TRUE(
+        waitUntil([&] { return recorder.find("destination+", "Returning Device MIDI 1"); }, 3000));
+    const auto source = sourceNamed(*midi, "Returning Device MIDI 1");
+    ASSERT_TRUE(source);
+    Collector collector;
+    source->addDelegate(&collector);
+    ASSERT_GE(device.sendNote(port, -1, 0, 64), 0);
+    EXPECT_TRUE(waitUntil([&] { return collector.bytes().size() >= 3; }, 3000))
+        << "the source that came back is connected again";
+    EXPECT_EQ(collector.bytes(), (Bytes{0x90, 64, 100}));
+    std::vector<QString> order;
+    for (const Heard& h : recorder.heard) {
+        if (h.name == "Returning Device MIDI 1") {
+            order.push_back(h.what);
+        }
+    }
+    EXPECT_EQ(order, (std::vector<QString>{"source-", "destination-", "source+", "destination+"}));
+    source->removeDelegate(&collector);
+    midi->setDelegate(nullptr);
+}
+
 TEST(AlsaKernelSession, APortThatAppearsWithoutANoticeIsFoundByTheNextRescan) {
     REQUIRE_SEQUENCER();
     auto service = std::make_shared<AlsaMidiService>();

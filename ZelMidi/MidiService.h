@@ -237,6 +237,10 @@ public:
                                      MIDIReadProc readProc, void* refCon, MIDIPortRef* outPort) = 0;
     virtual OSStatus portDispose(MIDIPortRef port) = 0;
 
+    // A number that stays the same while the endpoint lists the counts give stay the same, so
+    // a periodic rescan can skip its walk over them. 0 means the backend cannot tell: walk
+    // every time.
+    virtual uint64_t endpointListGeneration() { return 0; }
     virtual ItemCount getNumberOfSources() = 0;
     virtual MIDIEndpointRef getSource(ItemCount index) = 0;
     virtual ItemCount getNumberOfDestinations() = 0;

@@ -81,7 +81,7 @@ void ZelMidi::init() {
     timer->setSingleShot(false);
     QObject::connect(timer.get(), &QTimer::timeout, [weak = weak_from_this()] {
         if (const auto midi = weak.lock()) {
-            midi->scanExistingDevices();
+            midi->rescanIfChanged();
         }
     });
     timer->start();
@@ -144,6 +144,7 @@ void ZelMidi::connectSource(MIDIEndpointRef endpoint) {
     if (getSource(endpoint)) {
         return; // a rescan wrapped it before its notice came: one wrapper holds the route
     }
+    scannedGeneration_ = 0;
     auto source = std::make_shared<ZelMidiSource>(this, endpoint);
     sources_.push_back(source);
     if (delegate_ != nullptr) {
@@ -161,6 +162,7 @@ void ZelMidi::disconnectSource(MIDIEndpointRef endpoint) {
         return;
     }
     assertOnHomeThread();
+    scannedGeneration_ = 0;
     const OSStatus status = service_->portDisconnectSource(inputPort_, endpoint);
     logStatusError(status, "Disconnecting from MIDI source");
     if (status != noErr && status != kMIDINoConnection) {
@@ -178,6 +180,7 @@ void ZelMidi::connectDestination(MIDIEndpointRef endpoint) {
     if (getDestination(endpoint)) {
         return;
     }
+    scannedGeneration_ = 0;
     auto destination = std::make_shared<ZelMidiDestination>(this, endpoint);
     destinations_.push_back(destination);
     if (delegate_ != nullptr) {
@@ -191,6 +194,7 @@ void ZelMidi::disconnectDestination(MIDIEndpointRef endpoint) {
     if (!destination) {
         return;
     }
+    scannedGeneration_ = 0;
     eraseEvery(destinations_, destination);
     if (delegate_ != nullptr) {
         delegate_->midiDestinationRemoved(*this, destination);
@@ -199,6 +203,16 @@ void ZelMidi::disconnectDestination(MIDIEndpointRef endpoint) {
 }
 
 // ---- Rescan -------------------------------------------------------------------------------
+
+void ZelMidi::rescanIfChanged() {
+    const uint64_t generation = service_->endpointListGeneration();
+    if (generation != 0 && generation == scannedGeneration_) {
+        return; // the walk would find what the lists already hold
+    }
+    scanExistingDevices();
+    // The generation from before the walk: a change during it makes the next tick walk again.
+    scannedGeneration_ = generation;
+}
 
 void ZelMidi::scanExistingDevices() {
     assertOnHomeThread();

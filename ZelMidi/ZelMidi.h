@@ -92,6 +92,9 @@ public:
     void connectDestination(MIDIEndpointRef endpoint);
     void disconnectDestination(MIDIEndpointRef endpoint);
     void scanExistingDevices();
+    // The rescan timer's tick: scans only when the platform's lists, or ours, may have changed
+    // since the last scan.
+    void rescanIfChanged();
 
     void midiNotify(const MIDINotification* notification);
     void midiNotifyAdd(const MIDIObjectAddRemoveNotification* notification);
@@ -162,6 +165,9 @@ private:
     QThread* const home_;
     ZelMidiDelegate* delegate_ = nullptr; // not owned
     std::unique_ptr<QTimer> rescanTimer_;
+    // The platform's list generation the last whole scan started from; 0 after any change of
+    // our lists outside a scan, and when the platform cannot tell.
+    uint64_t scannedGeneration_ = 0;
 
     friend void ZELMIDIVirtualDestinationReadProc(const MIDIPacketList*, void*, void*);
 };

@@ -2,7 +2,10 @@
 // - IdleSession: the CPU a session uses, idle, with 32 two-way ports present, as a share of one
 //   core over VQ_IDLE_SECONDS (default 10) of its event loop, rescan ticks included.
 // - SysExToSoftwareReceiver: bytes per second of one SysEx sent to a software receiver that
-//   reads as fast as it can, until the last byte arrived.
+//   reads as fast as it can, until the last byte arrived; SysExThroughRtMidi: the same through
+//   RtMidi's ALSA output, for comparison (when RtMidi is installed).
+//   VQ_IDLE_NO_SESSION=1 measures the event loop alone, VQ_IDLE_EMPTY_TICK=1 adds an empty
+//   one-second timer to it.
 // Without /dev/snd/seq every benchmark reports an error and measures nothing.
 #include "BenchApp.h"
 #include "ZelMidi.h"
@@ -13,23 +16,35 @@
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
+#ifdef VQ_HAVE_RTMIDI
+#include <RtMidi.h>
+#endif
 #include <algorithm>
 #include <alsa/asoundlib.h>
 #include <atomic>
 #include <benchmark/benchmark.h>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <sys/resource.h>
+#include <mutex>
 #include <thread>
+#include <time.h>
 #include <vector>
 
 namespace {
 
+// Precise run times of the scheduler (getrusage's split is sampled at the tick).
+double clockSeconds(clockid_t clock) {
+    timespec t{};
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 double cpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+double mainThreadCpuSeconds() {
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
 }
 
 // Another program's client: ports, and a reader that counts SysEx bytes.
@@ -67,8 +82,12 @@ public:
                                        SND_SEQ_PORT_TYPE_MIDI_GENERIC);
         }
     }
-    // A receiving port with a reader thread that counts SysEx bytes.
-    void startReceiver() {
+    // A receiving port with a reader thread that counts SysEx bytes; `pool` cells for its input
+    // (0: the kernel's default).
+    void startReceiver(int pool) {
+        if (pool > 0) {
+            snd_seq_set_client_pool_input(seq_, static_cast<size_t>(pool));
+        }
         port_ = snd_seq_create_simple_port(seq_, "Bench In",
                                            SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_SUBS_WRITE,
                                            SND_SEQ_PORT_TYPE_MIDI_GENERIC);
@@ -77,7 +96,9 @@ public:
                 snd_seq_event_t* ev = nullptr;
                 if (snd_seq_event_input(seq_, &ev) >= 0 && ev != nullptr &&
                     ev->type == SND_SEQ_EVENT_SYSEX) {
+                    std::lock_guard lock(mutex_);
                     received_ += ev->data.ext.len;
+                    grew_.notify_all();
                 }
             }
         });
@@ -85,13 +106,32 @@ public:
     MIDIEndpointRef destination() const {
         return alsa::makeRef(alsa::RefKind::Destination, snd_seq_client_id(seq_), port_);
     }
-    std::atomic<size_t> received_{0};
+    size_t received() {
+        std::lock_guard lock(mutex_);
+        return received_;
+    }
+    // Waits (without spinning, the sender and the reader share two processors) until `target`
+    // bytes arrived in all; false when they did not by `deadline`.
+    bool waitReceived(size_t target, std::chrono::steady_clock::time_point deadline) {
+        std::unique_lock lock(mutex_);
+        return grew_.wait_until(lock, deadline, [&] { return received_ >= target; });
+    }
+    // The cells the kernel keeps for this client's input (its pool), as another program has it.
+    int inputPool() const {
+        snd_seq_client_pool_t* pool = nullptr;
+        snd_seq_client_pool_alloca(&pool);
+        snd_seq_get_client_pool(seq_, pool);
+        return static_cast<int>(snd_seq_client_pool_get_input_pool(pool));
+    }
 
 private:
     snd_seq_t* seq_ = nullptr;
     int port_ = -1;
     std::thread reader_;
     std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::condition_variable grew_;
+    size_t received_ = 0;
 };
 
 void IdleSession(benchmark::State& state) {
@@ -109,8 +149,14 @@ void IdleSession(benchmark::State& state) {
     if (std::getenv("VQ_IDLE_NO_SESSION") != nullptr) {
         midi.reset(); // the event loop alone, for comparison
     }
+    QTimer emptyTick; // with VQ_IDLE_EMPTY_TICK: the loop woken once a second for nothing
+    if (std::getenv("VQ_IDLE_EMPTY_TICK") != nullptr) {
+        QObject::connect(&emptyTick, &QTimer::timeout, [] {});
+        emptyTick.start(1000);
+    }
     QCoreApplication::processEvents();
     for (auto _ : state) {
+        const double mainBefore = mainThreadCpuSeconds();
         const double before = cpuSeconds();
         QElapsedTimer wall;
         wall.start();
@@ -118,12 +164,54 @@ void IdleSession(benchmark::State& state) {
         QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
         loop.exec();
         const double used = cpuSeconds() - before;
-        state.counters["core_percent"] = 100.0 * used / (static_cast<double>(wall.elapsed()) / 1e3);
+        const double mainUsed = mainThreadCpuSeconds() - mainBefore;
+        const double wallSeconds = static_cast<double>(wall.elapsed()) / 1e3;
+        state.counters["core_percent"] = 100.0 * used / wallSeconds;
+        state.counters["main_thread_percent"] = 100.0 * mainUsed / wallSeconds;
         state.counters["sources"] = midi ? static_cast<double>(midi->sources().size()) : 0.0;
         state.counters["kernel_reads"] = static_cast<double>(service->directoryReads());
     }
 }
 BENCHMARK(IdleSession)->Iterations(1)->Unit(benchmark::kSecond);
+
+// F0, `size` - 2 data bytes, F7 (at least F0 F7).
+std::vector<uint8_t> sysExOf(size_t size) {
+    std::vector<uint8_t> sysEx(std::max<size_t>(2, size), 0x11);
+    sysEx.front() = 0xf0;
+    sysEx.back() = 0xf7;
+    return sysEx;
+}
+
+// Runs one send per iteration and waits for its last byte at the peer; an error, and no rate,
+// when the send fails or the message does not arrive whole within two seconds.
+template <typename Send>
+void timeSysExSends(benchmark::State& state, OtherClient& peer, size_t size, const Send& send) {
+    state.counters["receiver_pool"] = peer.inputPool();
+    for (auto _ : state) {
+        const size_t target = peer.received() + size;
+        if (!send()) {
+            state.SkipWithError("the send failed");
+            return;
+        }
+        if (!peer.waitReceived(target,
+                               std::chrono::steady_clock::now() + std::chrono::seconds(2))) {
+            state.SkipWithError("the message did not arrive whole");
+            return;
+        }
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+}
+
+// Message bytes and the receiver's input pool: the kernel's default (200 cells) and the most it
+// allows (2000).
+void sysExSizesAndPools(benchmark::internal::Benchmark* b) {
+    b->ArgNames({"bytes", "pool"});
+    for (const int pool : {200, 2000}) {
+        for (const int bytes : {4096, 12288, 65535}) {
+            b->Args({bytes, pool});
+        }
+    }
+}
 
 void SysExToSoftwareReceiver(benchmark::State& state) {
     OtherClient peer;
@@ -131,33 +219,55 @@ void SysExToSoftwareReceiver(benchmark::State& state) {
         state.SkipWithError("no ALSA sequencer (run in the test VM)");
         return;
     }
-    peer.startReceiver();
+    peer.startReceiver(static_cast<int>(state.range(1)));
     AlsaMidiService service;
     MIDIClientRef client = 0;
     MIDIPortRef output = 0;
     service.clientCreate("ZelMidi MIDI Client", nullptr, nullptr, &client);
     service.outputPortCreate(client, "ZelMidi Output Port", &output);
-    // At least F0 and F7; the sizes are the benchmark's own arguments.
-    const size_t size = std::max<size_t>(2, static_cast<size_t>(state.range(0)));
-    std::vector<uint8_t> sysEx(size, 0x11);
-    sysEx[0] = 0xf0;
-    sysEx[size - 1] = 0xf7;
-    std::vector<uint8_t> buffer(size + 64);
+    const std::vector<uint8_t> sysEx = sysExOf(static_cast<size_t>(state.range(0)));
+    std::vector<uint8_t> buffer(sysEx.size() + 64);
     auto* list = reinterpret_cast<MIDIPacketList*>(buffer.data());
-    packetListAdd(list, buffer.size(), packetListInit(list, buffer.size()), 0, size, sysEx.data());
-    for (auto _ : state) {
-        const size_t target = peer.received_.load() + size;
-        if (service.send(output, peer.destination(), list) != noErr) {
-            state.SkipWithError("the send failed");
-            break;
-        }
-        while (peer.received_.load() < target) {
-            std::this_thread::yield();
-        }
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * size));
+    packetListAdd(list, buffer.size(), packetListInit(list, buffer.size()), 0, sysEx.size(),
+                  sysEx.data());
+    timeSysExSends(state, peer, sysEx.size(),
+                   [&] { return service.send(output, peer.destination(), list) == noErr; });
     service.clientDispose(client);
 }
-BENCHMARK(SysExToSoftwareReceiver)->Arg(4096)->Arg(12288)->Arg(65535)->UseRealTime();
+BENCHMARK(SysExToSoftwareReceiver)->Apply(sysExSizesAndPools)->UseRealTime();
+
+#ifdef VQ_HAVE_RTMIDI
+// The same through RtMidi's ALSA output, for comparison.
+void SysExThroughRtMidi(benchmark::State& state) {
+    OtherClient peer;
+    if (!std::filesystem::exists("/dev/snd/seq") || !peer.ok()) {
+        state.SkipWithError("no ALSA sequencer (run in the test VM)");
+        return;
+    }
+    peer.startReceiver(static_cast<int>(state.range(1)));
+    try {
+        RtMidiOut out(RtMidi::LINUX_ALSA, "RtMidi Bench");
+        unsigned int port = out.getPortCount();
+        for (unsigned int i = 0; i < out.getPortCount(); ++i) {
+            if (out.getPortName(i).find("Bench In") != std::string::npos) {
+                port = i;
+            }
+        }
+        if (port == out.getPortCount()) {
+            state.SkipWithError("RtMidi does not list the receiver");
+            return;
+        }
+        out.openPort(port);
+        const std::vector<uint8_t> sysEx = sysExOf(static_cast<size_t>(state.range(0)));
+        timeSysExSends(state, peer, sysEx.size(), [&] {
+            out.sendMessage(sysEx.data(), sysEx.size());
+            return true; // RtMidi only prints its send errors
+        });
+    } catch (const RtMidiError& e) {
+        state.SkipWithError(e.getMessage().c_str());
+    }
+}
+BENCHMARK(SysExThroughRtMidi)->Apply(sysExSizesAndPools)->UseRealTime();
+#endif
 
 } // namespace

@@ -26,6 +26,8 @@ test_packages=(
     libgtest-dev
     libgmock-dev
     libbenchmark-dev
+    # The kernel SysEx benchmark's comparison client.
+    librtmidi-dev
     # The test VM with a real sound kernel (tools/vm).
     qemu-system-x86
     busybox-static

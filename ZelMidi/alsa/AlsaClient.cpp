@@ -21,9 +21,6 @@ constexpr size_t kInputBufferBytes = 128 * 1024;
 constexpr size_t kInputPoolCells = 2000;
 // How often a send looks again for room in a receiver.
 constexpr auto kRoomPollPause = std::chrono::microseconds(100);
-// Chunks towards a software receiver never take more than this share of its pool.
-constexpr size_t kPoolShareDivisor = 4;
-constexpr size_t kLargestChunk = 16 * 1024;
 
 } // namespace
 
@@ -267,7 +264,8 @@ std::vector<int> Client::subscribers(int port) {
     return clients;
 }
 
-size_t Client::largestChunkFor(const std::vector<int>& receivers, size_t fallback) {
+size_t Client::largestChunkFor(const std::vector<int>& receivers, size_t messageBytes,
+                               size_t fallback, RoomBudget* room) {
     size_t chunk = 0;
     for (const int receiver : receivers) {
         ReceiverPool pool;
@@ -275,23 +273,30 @@ size_t Client::largestChunkFor(const std::vector<int>& receivers, size_t fallbac
             return receiverPool(pollFds_.front().fd, receiver, &pool);
         });
         if (software) {
-            const size_t fits =
-                extBytesForCells(static_cast<size_t>(pool.size) / kPoolShareDivisor);
+            const size_t fits = sysExChunkFor(pool, messageBytes);
             chunk = chunk == 0 ? fits : std::min(chunk, fits);
+            room->set(receiver, static_cast<size_t>(std::max(pool.free, 0)));
         }
     }
-    return chunk == 0 ? fallback : std::clamp<size_t>(chunk, 1, kLargestChunk);
+    return chunk == 0 ? fallback : chunk;
 }
 
-int Client::waitForRoom(const std::vector<int>& receivers, size_t cells) {
+int Client::waitForRoom(const std::vector<int>& receivers, size_t cells, RoomBudget& room) {
     const auto deadline = std::chrono::steady_clock::now() + shared_->roomWait;
     for (const int receiver : receivers) {
+        if (room.take(receiver, cells)) {
+            continue; // known to be there: no need to ask
+        }
         for (;;) {
             ReceiverPool pool;
             const bool software = !pollFds_.empty() && withSeq([&](snd_seq_t*) {
                 return receiverPool(pollFds_.front().fd, receiver, &pool);
             });
-            if (!software || pool.free >= static_cast<int>(cells)) {
+            if (!software) {
+                break;
+            }
+            if (pool.free >= static_cast<int>(cells)) {
+                room.set(receiver, static_cast<size_t>(pool.free) - cells);
                 break;
             }
             if (std::chrono::steady_clock::now() >= deadline) {
@@ -321,9 +326,10 @@ void Client::paceHardware(int client, int port, size_t bytes) {
     }
 }
 
-int Client::output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware) {
+int Client::output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware,
+                   RoomBudget& room) {
     const size_t ext = snd_seq_ev_is_variable(&event) ? event.data.ext.len : 0;
-    if (const int r = waitForRoom(receivers, cellsForEvent(ext)); r < 0) {
+    if (const int r = waitForRoom(receivers, cellsForEvent(ext), room); r < 0) {
         return r;
     }
     if (hardware) {

@@ -123,13 +123,17 @@ public:
     void forgetDestination(int client, int port);
     // The clients subscribed to one of our ports (where a broadcast from it goes).
     std::vector<int> subscribers(int port);
-    // The largest SysEx chunk every one of `receivers` can take in one event; `fallback` when
-    // none of them is a software client.
-    size_t largestChunkFor(const std::vector<int>& receivers, size_t fallback);
-    // Sends one event now. Towards software receivers it first waits for room in each of them
-    // and fails with -EAGAIN, having written nothing, when there is none in time; towards a
-    // hardware port it keeps below the port's drain rate.
-    int output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware);
+    // The largest SysEx chunk every one of `receivers` can take in one event, for a message of
+    // at most `messageBytes` (sysExChunkFor); `fallback` when none of them is a software client.
+    // Notes in `room` what each has free.
+    size_t largestChunkFor(const std::vector<int>& receivers, size_t messageBytes, size_t fallback,
+                           RoomBudget* room);
+    // Sends one event now. Towards software receivers it first makes sure of room in each of
+    // them (asking the kernel only when `room` does not cover the event) and fails with -EAGAIN,
+    // having written nothing, when there is none in time; towards a hardware port it keeps below
+    // the port's drain rate.
+    int output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware,
+               RoomBudget& room);
 
     // ---- Receiving ----
     int connectSource(int port, int client, int sourcePort, void* connRefCon);
@@ -160,7 +164,7 @@ private:
 
     Client() = default;
     void receiveLoop();
-    int waitForRoom(const std::vector<int>& receivers, size_t cells);
+    int waitForRoom(const std::vector<int>& receivers, size_t cells, RoomBudget& room);
     void paceHardware(int client, int port, size_t bytes);
 
     void dispatch(const ConnectionKey& target, const MIDIPacketList* list);

@@ -34,14 +34,17 @@ PortSnapshot EndpointDirectory::readKernelDirectory() {
     reads_.fetch_add(1);
     std::lock_guard lock(mutex_);
     known_ = found;
-    directory_ = Lists{std::move(sources), std::move(destinations)};
+    if (sources != directory_.sources || destinations != directory_.destinations) {
+        ++generation_;
+        directory_ = Lists{std::move(sources), std::move(destinations)};
+    }
     lastRead_ = std::chrono::steady_clock::now();
     return found;
 }
 
 // Idle, the counts answer from the last full read: the kernel is read again only when a
 // receive thread saw the port list change (or lost announcements), and once a slow period.
-void EndpointDirectory::refreshEndpoints() {
+void EndpointDirectory::readIfDue() {
     bool due = stale_.exchange(false);
     {
         std::lock_guard lock(mutex_);
@@ -50,8 +53,18 @@ void EndpointDirectory::refreshEndpoints() {
     if (due) {
         readKernelDirectory();
     }
+}
+
+void EndpointDirectory::refreshEndpoints() {
+    readIfDue();
     std::lock_guard lock(mutex_);
     snapshots_[std::this_thread::get_id()] = directory_;
+}
+
+uint64_t EndpointDirectory::generation() {
+    readIfDue();
+    std::lock_guard lock(mutex_);
+    return generation_;
 }
 
 PortSnapshot EndpointDirectory::readNow() {

@@ -37,6 +37,9 @@ public:
     bool findPort(int client, int port, KnownPort* out);
     // The full reads of the kernel's port list so far.
     uint64_t reads() const { return reads_.load(); }
+    // Reads the kernel when it is due, as a count does; the number changes only when a read
+    // lists other endpoints than the one before, so a rescan may skip its walk while it stays.
+    uint64_t generation();
 
 private:
     struct Lists {
@@ -44,6 +47,7 @@ private:
         std::vector<MIDIEndpointRef> destinations;
     };
     void refreshEndpoints();
+    void readIfDue();
     PortSnapshot readKernelDirectory();
     bool lookUpPort(int client, int port, KnownPort* out);
     const Lists& callerSnapshot() const; // with mutex_ held
@@ -55,6 +59,7 @@ private:
     mutable std::mutex mutex_; // guards everything below
     PortSnapshot known_;
     Lists directory_; // the last full read
+    uint64_t generation_ = 1;
     std::chrono::steady_clock::time_point lastRead_{};
     std::map<std::thread::id, Lists> snapshots_; // one per calling thread
 };

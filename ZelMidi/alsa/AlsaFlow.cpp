@@ -43,6 +43,39 @@ int receiverFreeCells(int seqFd, int client) {
     return receiverPool(seqFd, client, &pool) ? pool.free : -1;
 }
 
+size_t sysExChunkFor(const ReceiverPool& pool, size_t messageBytes) {
+    const size_t size = static_cast<size_t>(std::max(pool.size, 0));
+    const size_t free = static_cast<size_t>(std::max(pool.free, 0));
+    const size_t whole = cellsForEvent(messageBytes);
+    if (whole <= std::min(free, kMostCellsPerEvent)) {
+        return std::max<size_t>(messageBytes, 1);
+    }
+    return std::max<size_t>(extBytesForCells(std::min(size / 2, kMostCellsPerEvent)), 1);
+}
+
+bool RoomBudget::take(int receiver, size_t cells) {
+    for (auto& [client, free] : known_) {
+        if (client == receiver) {
+            if (free < cells) {
+                return false;
+            }
+            free -= cells;
+            return true;
+        }
+    }
+    return false;
+}
+
+void RoomBudget::set(int receiver, size_t freeCells) {
+    for (auto& [client, free] : known_) {
+        if (client == receiver) {
+            free = freeCells;
+            return;
+        }
+    }
+    known_.emplace_back(receiver, freeCells);
+}
+
 OutputPacer::OutputPacer(double bytesPerSecond, size_t burstBytes)
     : bytesPerSecond_(std::max(bytesPerSecond, 1.0)), burstBytes_(static_cast<double>(burstBytes)) {
 }

@@ -7,6 +7,8 @@
 
 #include <chrono>
 #include <cstddef>
+#include <utility>
+#include <vector>
 
 namespace alsa {
 
@@ -27,6 +29,31 @@ struct ReceiverPool {
 bool receiverPool(int seqFd, int client, ReceiverPool* out);
 // Its free cells only, or -1 as above.
 int receiverFreeCells(int seqFd, int client);
+
+// The most cells one event to another program may take: libasound reads at most 14000 bytes
+// (500 cells) at a time unless a program asks for more, and an event it cannot read stays
+// stuck in its queue.
+inline constexpr size_t kMostCellsPerEvent = 500;
+
+// The largest SysEx chunk (bytes per event) towards a software receiver with `pool`, for a
+// message of at most `messageBytes`: the whole message in one event when that fits in the room
+// free now; otherwise chunks of half its pool, so that one is read while the next goes in.
+// Never more than the pool or kMostCellsPerEvent can hold; at least 1.
+size_t sysExChunkFor(const ReceiverPool& pool, size_t messageBytes);
+
+// The free cells known to be in each receiver during one send. Only the receiver frees cells,
+// so what was free when the kernel was last asked, less what this send has written since, is
+// there still; the kernel is asked again only when an event needs more than that.
+class RoomBudget {
+public:
+    // Takes `cells` from what is known of `receiver`; false (nothing taken) when less is known.
+    bool take(int receiver, size_t cells);
+    // What the kernel just said is free in `receiver`.
+    void set(int receiver, size_t freeCells);
+
+private:
+    std::vector<std::pair<int, size_t>> known_; // a send has one receiver, or a few
+};
 
 // A leaky bucket: bytes drain at `bytesPerSecond`, and at most `burstBytes` may be waiting.
 class OutputPacer {

@@ -171,6 +171,10 @@ OSStatus AlsaMidiService::endpointDispose(MIDIEndpointRef endpoint) {
 
 // ---- Enumeration ----------------------------------------------------------------------------
 
+uint64_t AlsaMidiService::endpointListGeneration() {
+    return directory_.generation();
+}
+
 ItemCount AlsaMidiService::getNumberOfSources() {
     return directory_.numberOfSources();
 }

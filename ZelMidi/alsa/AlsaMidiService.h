@@ -38,6 +38,9 @@ public:
     OSStatus inputPortCreate(MIDIClientRef client, const QString& portName, MIDIReadProc readProc,
                              void* refCon, MIDIPortRef* outPort) override;
     OSStatus portDispose(MIDIPortRef port) override;
+    // Reads the kernel's port list when it is due (as the counts do) and says how often what
+    // it listed has changed.
+    uint64_t endpointListGeneration() override;
     ItemCount getNumberOfSources() override;
     MIDIEndpointRef getSource(ItemCount index) override;
     ItemCount getNumberOfDestinations() override;

@@ -19,7 +19,9 @@ OSStatus sendEvents(Client& client, int fromPort, int toClient, int toPort, bool
     } else if (!hardware) {
         receivers.push_back(toClient);
     }
-    EventEncoder encoder(client.largestChunkFor(receivers, EventEncoder::kDefaultSysExChunk));
+    RoomBudget room;
+    EventEncoder encoder(client.largestChunkFor(receivers, packetListByteSize(list),
+                                                EventEncoder::kDefaultSysExChunk, &room));
     if (!encoder.valid()) {
         return kMIDIUnknownError;
     }
@@ -35,7 +37,7 @@ OSStatus sendEvents(Client& client, int fromPort, int toClient, int toPort, bool
                     ev.dest.port = static_cast<unsigned char>(toPort);
                 }
                 snd_seq_ev_set_direct(&ev);
-                return client.output(ev, receivers, hardware);
+                return client.output(ev, receivers, hardware, room);
             });
         if (r < 0) {
             return statusFromAlsa(r); // the rest would only wait and fail the same way

@@ -136,6 +136,44 @@ TEST(AlsaFlow, ALongSysExPublishedAtTheVirtualSourceReachesASubscriberWhole) {
     EXPECT_EQ(receiver.collected(), sysEx);
 }
 
+// A send checks a receiver's room once and then writes while what it knows to be free lasts:
+// it must never count on more than is there, whatever the receiver's pool and the message.
+struct RoomCase {
+    int pool;
+    size_t size;
+};
+
+class SysExToASoftwareReceiver : public ::testing::TestWithParam<RoomCase> {};
+
+TEST_P(SysExToASoftwareReceiver, ArrivesWholeWhateverItsPool) {
+    REQUIRE_SEQUENCER();
+    AlsaMidiService service;
+    Sender sender(service);
+    TestSequencerClient receiver("Small Pool", GetParam().pool);
+    const int in = receiver.createCollectingPort("Small Pool In");
+    ASSERT_GE(in, 0);
+    const Bytes sysEx = longSysEx(GetParam().size);
+    const auto list = packetList(sysEx);
+    const MIDIEndpointRef destination =
+        alsa::makeRef(alsa::RefKind::Destination, receiver.id(), in);
+    for (int round = 0; round < 2; ++round) { // the second finds the pool as the first left it
+        EXPECT_EQ(service.send(sender.output, destination, asList(list)), noErr);
+    }
+    EXPECT_TRUE(receiver.waitCollected(2 * sysEx.size(), 10000));
+    Bytes twice = sysEx;
+    twice.insert(twice.end(), sysEx.begin(), sysEx.end());
+    EXPECT_EQ(receiver.collected(), twice);
+}
+
+INSTANTIATE_TEST_SUITE_P(PoolsAndSizes, SysExToASoftwareReceiver,
+                         ::testing::Values(RoomCase{64, 1000}, RoomCase{64, 65535},
+                                           RoomCase{200, 4096}, RoomCase{200, 12288},
+                                           RoomCase{500, 12288}, RoomCase{2000, 65535}),
+                         [](const auto& row) {
+                             return "Pool" + std::to_string(row.param.pool) + "Bytes" +
+                                    std::to_string(row.param.size);
+                         });
+
 TEST(AlsaFlow, ALongSysExToAHardwarePortIsPacedSoItArrivesWhole) {
     REQUIRE_SEQUENCER();
     const auto devices = findVirtualRawMidi();
@@ -262,11 +300,13 @@ TEST(AlsaFlow, IdleCountsAnswerWithoutReadingTheKernelAgain) {
     usleep(100 * 1000);           // the announcements of our own ports come in
     service.getNumberOfSources();
     const uint64_t reads = service.directoryReads();
+    const uint64_t generation = service.endpointListGeneration();
     for (int i = 0; i < 20; ++i) {
         service.getNumberOfSources();
         service.getNumberOfDestinations();
     }
     EXPECT_EQ(service.directoryReads(), reads) << "nothing changed, nothing was read";
+    EXPECT_EQ(service.endpointListGeneration(), generation) << "so a rescan may skip its walk";
 
     TestSequencerClient other("Newcomer");
     ASSERT_GE(other.createDuplexPort("Newcomer Port"), 0);
@@ -281,6 +321,7 @@ TEST(AlsaFlow, IdleCountsAnswerWithoutReadingTheKernelAgain) {
         }
     }
     EXPECT_TRUE(found) << "an announcement makes the next count read again";
+    EXPECT_NE(service.endpointListGeneration(), generation) << "and tells the rescan to walk";
 }
 
 TEST(AlsaFlow, AUserWhoMayNotUseTheSequencerGetsNotPermitted) {

@@ -65,4 +65,38 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Cells,
                                            CellsCase{29, 3}, CellsCase{256, 11},
                                            CellsCase{65535, 2342}));
 
+struct ChunkCase {
+    const char* name;
+    alsa::ReceiverPool pool;
+    size_t message;
+    size_t chunk;
+};
+
+class Chunk : public ::testing::TestWithParam<ChunkCase> {};
+
+// A chunk the receiver's pool or its reader's buffer cannot hold would stay stuck in its queue.
+TEST_P(Chunk, FitsThePoolAndTheReadersBuffer) {
+    const ChunkCase& c = GetParam();
+    const size_t chunk = alsa::sysExChunkFor(c.pool, c.message);
+    EXPECT_EQ(chunk, c.chunk);
+    EXPECT_LE(alsa::cellsForEvent(chunk), static_cast<size_t>(c.pool.size));
+    EXPECT_LE(alsa::cellsForEvent(chunk), alsa::kMostCellsPerEvent);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pools, Chunk,
+    ::testing::Values(
+        // The whole message in one event while the room free now holds it.
+        ChunkCase{"WholeInTheDefaultPool", {200, 200}, 4096, 4096},
+        ChunkCase{"WholeInALargePool", {2000, 2000}, 12288, 12288},
+        // Otherwise half the pool, so that one chunk is read while the next goes in.
+        ChunkCase{"HalfWhenThePoolIsBusy", {200, 100}, 4096, 99 * 28},
+        ChunkCase{"HalfWhenLargerThanThePool", {200, 200}, 12288, 99 * 28},
+        ChunkCase{"HalfOfASmallPool", {64, 64}, 65535, 31 * 28},
+        // Never more than another program's reader takes at once.
+        ChunkCase{"ReaderLimitForTheLargest", {2000, 2000}, 65535, 499 * 28},
+        ChunkCase{"ReaderLimitJustAbove", {2000, 2000}, 499 * 28 + 1, 499 * 28},
+        ChunkCase{"ReaderLimitExactly", {2000, 2000}, 499 * 28, 499 * 28}),
+    [](const auto& row) { return std::string(row.param.name); });
+
 } // namespace

@@ -9,7 +9,7 @@
 #include <poll.h>
 #include <unistd.h>
 
-TestSequencerClient::TestSequencerClient(const char* name) {
+TestSequencerClient::TestSequencerClient(const char* name, int inputPool) {
     if (snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, SND_SEQ_NONBLOCK) < 0) {
         seq_ = nullptr;
         return;
@@ -17,7 +17,7 @@ TestSequencerClient::TestSequencerClient(const char* name) {
     id_ = snd_seq_client_id(seq_);
     snd_seq_set_client_name(seq_, name);
     snd_seq_set_input_buffer_size(seq_, 128 * 1024);
-    snd_seq_set_client_pool_input(seq_, 2000);
+    snd_seq_set_client_pool_input(seq_, static_cast<size_t>(inputPool));
 }
 
 TestSequencerClient::~TestSequencerClient() {

@@ -14,7 +14,8 @@ using Bytes = std::vector<uint8_t>;
 
 class TestSequencerClient {
 public:
-    explicit TestSequencerClient(const char* name);
+    // `inputPool`: the cells its input can hold (the kernel's default is 200).
+    explicit TestSequencerClient(const char* name, int inputPool = 2000);
     ~TestSequencerClient();
     bool ok() const { return seq_ != nullptr; }
     int id() const { return id_; }

@@ -127,6 +127,12 @@ struct Model {
     std::map<QString, OSStatus> failures;
     std::map<QString, OSStatus> nextFailures;
     std::optional<MIDITimeStamp> hostTime;
+    bool keepsListGeneration = false;
+    uint64_t listGeneration = 0;
+    std::vector<MIDIEndpointRef> sourcesSeen; // the enumeration when the generation was asked
+    std::vector<MIDIEndpointRef> destinationsSeen;
+    std::map<ItemCount, MIDIEndpointRef> sourceOverridesSeen;
+    std::map<ItemCount, MIDIEndpointRef> destinationOverridesSeen;
 
     // Receive thread
     std::deque<Delivery> queue;
@@ -612,6 +618,29 @@ void SimulatedMidiService::failNextCall(const QString& call, OSStatus status) {
 void SimulatedMidiService::setHostTime(MIDITimeStamp t) {
     std::lock_guard lock(d->model->mutex);
     d->model->hostTime = t;
+}
+
+void SimulatedMidiService::setKeepsListGeneration(bool keeps) {
+    std::lock_guard lock(d->model->mutex);
+    d->model->keepsListGeneration = keeps;
+}
+
+uint64_t SimulatedMidiService::endpointListGeneration() {
+    Model& m = *d->model;
+    std::lock_guard lock(m.mutex);
+    if (!m.keepsListGeneration) {
+        return 0;
+    }
+    if (m.listGeneration == 0 || m.sourceOrder != m.sourcesSeen ||
+        m.destinationOrder != m.destinationsSeen || m.sourceOverrides != m.sourceOverridesSeen ||
+        m.destinationOverrides != m.destinationOverridesSeen) {
+        ++m.listGeneration;
+        m.sourcesSeen = m.sourceOrder;
+        m.destinationsSeen = m.destinationOrder;
+        m.sourceOverridesSeen = m.sourceOverrides;
+        m.destinationOverridesSeen = m.destinationOverrides;
+    }
+    return m.listGeneration;
 }
 
 MIDITimeStamp SimulatedMidiService::hostTime() {

@@ -130,6 +130,9 @@ public:
     void failNextCall(const QString& call, OSStatus status);
     // Freezes hostTime() at t; until then it follows CLOCK_MONOTONIC.
     void setHostTime(MIDITimeStamp t);
+    // With true, endpointListGeneration() counts the changes of the enumeration (as a backend
+    // that can tell does); by default it answers 0, "cannot tell". Not logged.
+    void setKeepsListGeneration(bool keeps);
 
     // ---- MidiService ------------------------------------------------------------------------
     //
@@ -163,6 +166,7 @@ public:
     OSStatus inputPortCreate(MIDIClientRef client, const QString& portName, MIDIReadProc readProc,
                              void* refCon, MIDIPortRef* outPort) override;
     OSStatus portDispose(MIDIPortRef port) override;
+    uint64_t endpointListGeneration() override;
     ItemCount getNumberOfSources() override;
     MIDIEndpointRef getSource(ItemCount index) override;
     ItemCount getNumberOfDestinations() override;

@@ -3,6 +3,7 @@
 #include "SystemLog.h"
 
 #include <QTimer>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -335,5 +336,58 @@ TEST_F(Session, IncomingDataReachesTheReceiversOfItsSource) {
     EXPECT_EQ(receiver.calls, 2);
     EXPECT_EQ(receiver.lastSource.load(), midi->getSource(pads).get());
 }
+
+// The rescan's tick walks the platform's lists only when they, or ours, may have changed.
+struct TickCase {
+    const char* name;
+    bool keepsGeneration; // the service can tell when its lists changed
+    std::function<void(Sim&, ZelMidi&, MIDIEndpointRef keys)> between;
+    bool walks;
+    QStringList listedAfter;
+};
+
+void PrintTo(const TickCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RescanTick : public Session, public ::testing::WithParamInterface<TickCase> {};
+
+TEST_P(RescanTick, WalksOnlyWhenTheListsMayHaveChanged) {
+    const TickCase& c = GetParam();
+    sim->setKeepsListGeneration(c.keepsGeneration);
+    const MIDIEndpointRef keys = sim->addSource("Keys");
+    processNotices();
+    auto midi = start();
+    midi->rescanIfChanged();
+    sim->clearCalls();
+    c.between(*sim, *midi, keys);
+    processNotices();
+    midi->rescanIfChanged();
+    EXPECT_EQ(!sim->callsNamed("getNumberOfSources").isEmpty(), c.walks);
+    EXPECT_EQ(names(midi->sources()), c.listedAfter);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RescanTick,
+    ::testing::Values(
+        TickCase{"NothingChanged", true, [](Sim&, ZelMidi&, MIDIEndpointRef) {}, false, {"Keys"}},
+        TickCase{"AddedWithoutANotice",
+                 true,
+                 [](Sim& s, ZelMidi&, MIDIEndpointRef) { s.addSource("Pads", {.notify = false}); },
+                 true,
+                 {"Keys", "Pads"}},
+        TickCase{"RemovedWithoutANotice",
+                 true,
+                 [](Sim& s, ZelMidi&, MIDIEndpointRef k) { s.removeEndpoint(k, false); },
+                 true,
+                 {}},
+        TickCase{"OurListChangedOutsideAScan",
+                 true,
+                 [](Sim&, ZelMidi& m, MIDIEndpointRef k) { m.disconnectSource(k); },
+                 true,
+                 {"Keys"}},
+        TickCase{
+            "TheServiceCannotTell", false, [](Sim&, ZelMidi&, MIDIEndpointRef) {}, true, {"Keys"}}),
+    [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

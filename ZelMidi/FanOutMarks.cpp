@@ -1,12 +1,15 @@
 #include "FanOutMarks.h"
 
-#include <linux/membarrier.h>
 #include <mutex>
 #include <pthread.h>
-#include <sys/syscall.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
+
+#if defined(__linux__)
+#include <linux/membarrier.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+#endif
 
 namespace zelmidi_detail {
 
@@ -14,10 +17,21 @@ constinit thread_local FanOutMarks::Record* FanOutMarks::current_ = nullptr;
 
 namespace {
 
+// Elsewhere every mark is a sequentially consistent exchange.
 bool registerBarrier() {
+#if defined(__linux__)
     const long supported = syscall(SYS_membarrier, MEMBARRIER_CMD_QUERY, 0, 0);
     return supported >= 0 && (supported & MEMBARRIER_CMD_PRIVATE_EXPEDITED) != 0 &&
            syscall(SYS_membarrier, MEMBARRIER_CMD_REGISTER_PRIVATE_EXPEDITED, 0, 0) == 0;
+#else
+    return false;
+#endif
+}
+
+void passBarrierOnEveryThread() {
+#if defined(__linux__)
+    syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+#endif
 }
 
 } // namespace
@@ -77,7 +91,7 @@ FanOutMarks::Record& FanOutMarks::adopt() {
 
 void FanOutMarks::waitForOtherThreads(const void* source) {
     if (barrier_) {
-        syscall(SYS_membarrier, MEMBARRIER_CMD_PRIVATE_EXPEDITED, 0, 0);
+        passBarrierOnEveryThread();
     }
     std::vector<Record*> others;
     {

@@ -64,6 +64,16 @@ OSStatus AlsaMidiService::endpointKindStatus(MIDIEndpointRef endpoint, RefKind w
     return otherDirection ? kMIDIWrongEndpointType : kMIDIUnknownEndpoint;
 }
 
+AlsaMidiService::OwnPort AlsaMidiService::portAndEndpoint(MIDIPortRef port, PortRole role,
+                                                          MIDIEndpointRef endpoint,
+                                                          RefKind wanted) const {
+    OwnPort own = ownPort(port, {role}, kMIDIInvalidPort);
+    if (own.status == noErr) {
+        own.status = endpointKindStatus(endpoint, wanted);
+    }
+    return own;
+}
+
 // ---- Client ---------------------------------------------------------------------------------
 
 OSStatus AlsaMidiService::clientCreate(const QString& name, MIDINotifyProc notifyProc,
@@ -195,24 +205,18 @@ MIDIEndpointRef AlsaMidiService::getDestination(ItemCount index) {
 
 OSStatus AlsaMidiService::portConnectSource(MIDIPortRef port, MIDIEndpointRef source,
                                             void* connRefCon) {
-    const auto own = ownPort(port, {PortRole::Input}, kMIDIInvalidPort);
+    const auto own = portAndEndpoint(port, PortRole::Input, source, RefKind::Source);
     if (own.status != noErr) {
         return own.status;
-    }
-    if (const OSStatus s = endpointKindStatus(source, RefKind::Source); s != noErr) {
-        return s;
     }
     const auto s = splitRef(source);
     return alsa::statusFromAlsa(own.client->connectSource(own.port, s.client, s.port, connRefCon));
 }
 
 OSStatus AlsaMidiService::portDisconnectSource(MIDIPortRef port, MIDIEndpointRef source) {
-    const auto own = ownPort(port, {PortRole::Input}, kMIDIInvalidPort);
+    const auto own = portAndEndpoint(port, PortRole::Input, source, RefKind::Source);
     if (own.status != noErr) {
         return own.status;
-    }
-    if (const OSStatus s = endpointKindStatus(source, RefKind::Source); s != noErr) {
-        return s;
     }
     const auto s = splitRef(source);
     const int r = own.client->disconnectSource(own.port, s.client, s.port);
@@ -223,12 +227,9 @@ OSStatus AlsaMidiService::portDisconnectSource(MIDIPortRef port, MIDIEndpointRef
 
 OSStatus AlsaMidiService::send(MIDIPortRef port, MIDIEndpointRef destination,
                                const MIDIPacketList* list) {
-    const auto own = ownPort(port, {PortRole::Output}, kMIDIInvalidPort);
+    const auto own = portAndEndpoint(port, PortRole::Output, destination, RefKind::Destination);
     if (own.status != noErr) {
         return own.status;
-    }
-    if (const OSStatus s = endpointKindStatus(destination, RefKind::Destination); s != noErr) {
-        return s;
     }
     const auto d = splitRef(destination);
     return alsa::sendToDestination(*own.client, own.port, d.client, d.port, list);

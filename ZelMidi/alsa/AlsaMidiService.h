@@ -94,6 +94,10 @@ private:
     static alsa::RefKind refKindFor(alsa::PortRole role);
     // noErr when `endpoint` is of the kind wanted, else what the call returns.
     static OSStatus endpointKindStatus(MIDIEndpointRef endpoint, alsa::RefKind wanted);
+    // One of our ports of `role` and another program's endpoint of the kind `wanted`: the port,
+    // or the status the call returns.
+    OwnPort portAndEndpoint(MIDIPortRef port, alsa::PortRole role, MIDIEndpointRef endpoint,
+                            alsa::RefKind wanted) const;
     OSStatus createPort(MIDIClientRef client, const QString& name, alsa::PortRole role,
                         MIDIReadProc readProc, void* refCon, MIDIObjectRef* out);
 

@@ -10,6 +10,7 @@
 #include "ModalAnswerer.h"
 #include "ProgressDLG.h"
 #include "UpdateOutcome.h"
+#include "UsbHostCheck.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -46,21 +47,6 @@ const QString kEnterLoader = "RECEIVED f0 60 07 10 4d f7";
 // time: generous deadlines (each wait ends as soon as its condition holds).
 constexpr auto kDeadline = 60s;
 
-const char* skipReason() {
-    if (geteuid() != 0) {
-        return "needs root to make USB devices";
-    }
-    if (!std::filesystem::exists("/dev/snd/seq")) {
-        return "needs the kernel MIDI sequencer (/dev/snd/seq)";
-    }
-    if (!std::filesystem::exists("/sys/kernel/config/usb_gadget") ||
-        !std::filesystem::exists("/sys/class/udc/dummy_udc.0") ||
-        !std::filesystem::exists("/sys/devices/platform/vhci_hcd.0")) {
-        return "needs configfs, dummy_hcd and vhci_hcd";
-    }
-    return nullptr;
-}
-
 // Three elements in two sectors and a third, one of them over 64 KiB.
 std::vector<dfutest::DfuseElement> firmwareElements() {
     return {{0x08000000, dfutest::patternBytes(70000, 1)},
@@ -85,7 +71,7 @@ void PrintTo(const UpdateCase& c, std::ostream* os) {
 class EmulatedMixerUpdate : public ::testing::TestWithParam<UpdateCase> {
 protected:
     void SetUp() override {
-        if (const char* reason = skipReason()) {
+        if (const char* reason = usbSkipReason(true)) {
             GTEST_SKIP() << reason << "; runs in the test VM";
         }
         ASSERT_TRUE(files.isValid());

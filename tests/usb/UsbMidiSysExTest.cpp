@@ -3,6 +3,7 @@
 // paced so that the driver's output buffer is never overrun.
 #include "EventLoopWait.h"
 #include "MixerProcess.h"
+#include "UsbHostCheck.h"
 #include "alsa/AlsaMidiService.h"
 
 #include <QStringList>
@@ -17,20 +18,6 @@ using namespace std::chrono_literals;
 // Emulation is slow, the more so on a busy machine: generous deadlines that end as soon as
 // their condition holds.
 constexpr auto kDeadline = 60s;
-
-const char* skipReason() {
-    if (geteuid() != 0) {
-        return "needs root to make USB devices";
-    }
-    if (!std::filesystem::exists("/dev/snd/seq")) {
-        return "needs the kernel MIDI sequencer (/dev/snd/seq)";
-    }
-    if (!std::filesystem::exists("/sys/kernel/config/usb_gadget") ||
-        !std::filesystem::exists("/sys/class/udc/dummy_udc.0")) {
-        return "needs configfs and dummy_hcd";
-    }
-    return nullptr;
-}
 
 void ignoreNotice(const MIDINotification*, void*) {}
 
@@ -71,7 +58,7 @@ std::vector<uint8_t> receivedBytes(const QString& line) {
 } // namespace
 
 TEST(UsbMidiSysEx, TheLargestSysExReachesTheMixerThroughTheUsbAudioDriverWhole) {
-    if (const char* reason = skipReason()) {
+    if (const char* reason = usbSkipReason(false)) {
         GTEST_SKIP() << reason << "; runs in the test VM";
     }
     MixerProcess mixer;

@@ -4,15 +4,24 @@ hello-world built in the same tree, and against its own main window shown bare (
 the window itself takes). Each program runs with the first-frame probe preloaded, which ends it
 right after its first window is painted; runs alternate between the programs.
 
-Usage: bench/startup/run-startup-bench.py [BUILD_DIR] [--runs N]
+Usage: bench/startup/run-startup-bench.py [BUILD_DIR] [--runs N] [--instructions]
 BUILD_DIR defaults to build/release, else build/dev. Without a display the runs use Qt's
-offscreen platform."""
+offscreen platform. --instructions also counts each program's instructions to its first frame
+once under valgrind (callgrind): a figure the machine's other load does not move."""
 import argparse
 import os
+import re
 import statistics
+import subprocess
 import sys
 import time
 from pathlib import Path
+
+
+def instructions(program, env):
+    result = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null",
+                             program], env=env, capture_output=True, text=True, check=True)
+    return int(re.search(r"refs:\s+([\d,]+)", result.stderr).group(1).replace(",", ""))
 
 
 def run_once(program, env):
@@ -34,6 +43,7 @@ def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("build_dir", nargs="?")
     parser.add_argument("--runs", type=int, default=30)
+    parser.add_argument("--instructions", action="store_true")
     args = parser.parse_args()
     build = Path(args.build_dir) if args.build_dir else next(
         (root / "build" / p for p in ("release", "dev") if (root / "build" / p).exists()), None)
@@ -84,6 +94,11 @@ def main():
           f"(goal: at most 1.10x time, 1.05x RSS)")
     print(f"the bare window against the hello-world: {ratios(bare, hello)}")
     print(f"the updater against its bare window: {ratios(app, bare)}")
+    if args.instructions:
+        counts = {name: instructions(str(program), env) for name, program in programs.items()}
+        print("instructions to the first frame: " + ", ".join(
+            f"{name} {count / 1e6:.2f} M ({count / counts['hello-world']:.3f}x)"
+            for name, count in counts.items()))
 
 
 if __name__ == "__main__":

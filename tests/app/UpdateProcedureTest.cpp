@@ -527,7 +527,7 @@ INSTANTIATE_TEST_SUITE_P(
                                    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
                                    file.write("not a real image");
                                },
-                               "no DFU suffix"},
+                               "no DFU signature at its end"},
                       FileCase{"Truncated",
                                [](const QString& path) {
                                    std::vector<uint8_t> bytes = goodImage();

@@ -63,7 +63,8 @@ struct UpdateCase {
     bool flashed;         // the whole file ends up in the flash, and the mixer comes back
     bool replugsAtOnce;   // the user answers the replug request before the loader is there
     QStringList messages; // what the user is told, in order
-    std::vector<dfutest::DfuseTarget> file = {{0, "Internal Flash", firmwareElements()}};
+    // A file tried first, which is refused before anything is sent (none when empty).
+    std::vector<dfutest::DfuseTarget> refusedFirst = {};
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -79,8 +80,9 @@ protected:
         ASSERT_TRUE(files.isValid());
         firmwarePath = files.filePath("vq320 firmware.dfu");
         dumpPath = files.filePath("flash.bin");
-        dfutest::writeBinaryFile(firmwarePath.toStdString(),
-                                 dfutest::makeDfuseFile(GetParam().file));
+        dfutest::writeBinaryFile(
+            firmwarePath.toStdString(),
+            dfutest::makeDfuseFile({{0, "Internal Flash", firmwareElements()}}));
 
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
@@ -206,13 +208,18 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
         << mixer.output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline))
         << "seen through the kernel's USB audio driver";
+    if (!c.refusedFirst.empty()) {
+        const QString refused = files.filePath("refused.dfu");
+        dfutest::writeBinaryFile(refused.toStdString(), dfutest::makeDfuseFile(c.refusedFirst));
+        app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(refused)});
+        EXPECT_EQ(sendAndAnswer(c), QStringList{kFileRefused});
+    }
     app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmwarePath)});
     ASSERT_TRUE(app->sendFile()->isEnabled());
 
     EXPECT_EQ(sendAndAnswer(c), c.messages) << mixer.output().toStdString();
-    const bool sent = c.messages.contains(kReplug);
-    EXPECT_EQ(mixer.lines("RECEIVED"), sent ? QStringList{kEnterLoader} : QStringList())
-        << "exactly once, and only for a file the flasher writes whole";
+    EXPECT_EQ(mixer.lines("RECEIVED"), QStringList{kEnterLoader})
+        << "exactly once, and never for a refused file";
     EXPECT_EQ(mixer.lines("LOADER plugged in").size(), c.restarts ? 1 : 0);
     if (!c.flashed) {
         return;
@@ -229,8 +236,17 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
 INSTANTIATE_TEST_SUITE_P(
     Mixers, EmulatedMixerUpdate,
     ::testing::Values(
-        UpdateCase{
-            "Healthy", {}, false, true, true, false, {kConfirm, kReplug, kInProgress, kComplete}},
+        // A file with a target for alternate setting 1 first: dfu-util would write the first
+        // target, skip the second and report success; it is refused before the SysEx.
+        UpdateCase{"Healthy",
+                   {},
+                   false,
+                   true,
+                   true,
+                   false,
+                   {kConfirm, kReplug, kInProgress, kComplete},
+                   {{0, "Internal Flash", firmwareElements()},
+                    {1, "Option Bytes", {{0x1FFFF800, dfutest::patternBytes(16, 4)}}}}},
         // The user answers the replug request at once; the loader enumerates seconds later and
         // the updater waits for it before it starts the flasher.
         UpdateCase{"LoaderComesLate",
@@ -272,17 +288,7 @@ INSTANTIATE_TEST_SUITE_P(
         // Root-only device nodes, as on a desktop without the udev rule: the user is told the
         // mixer is there but may not be written, and how to mend that.
         UpdateCase{
-            "FlasherWithoutRights", {}, true, true, false, false, {kConfirm, kReplug, kNoRights}},
-        // dfu-util would write the first target, skip the second and report success.
-        UpdateCase{"FileWithAnAlternateSetting1Target",
-                   {},
-                   false,
-                   false,
-                   false,
-                   false,
-                   {kFileRefused},
-                   {{0, "Internal Flash", firmwareElements()},
-                    {1, "Option Bytes", {{0x1FFFF800, dfutest::patternBytes(16, 4)}}}}}),
+            "FlasherWithoutRights", {}, true, true, false, false, {kConfirm, kReplug, kNoRights}}),
     [](const auto& test) { return std::string(test.param.name); });
 
 } // namespace

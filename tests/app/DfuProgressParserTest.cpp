@@ -48,27 +48,9 @@ TEST_P(Progress, FollowsTheFlashersLines) {
     }
 }
 
-const std::string kFirst = "Parsing element 1, address = 0x08000000, size = 70000\n";
-
 INSTANTIATE_TEST_SUITE_P(
     DfuUtil011, Progress,
     ::testing::Values(
-        ProgressCase{"WrittenBytesOfTheWholeImage",
-                     3,
-                     kImageBytes,
-                     {{"Image for alternate setting 0, (3 elements, total size = 81185)\n" + kFirst,
-                       Phase::None, 1, 0},
-                      {"Erase   \t[=====                    ]  20%        14336 bytes\r",
-                       Phase::Erase, 1, 0},
-                      {"Download\t[=====                    ]  20%        14336 bytes\r",
-                       Phase::Download, 1, 14336.0f / kImageBytes},
-                      {"\rDownload\t[=========================] 100%        70000 bytes\n"
-                       "Download done.\n",
-                       Phase::Download, 1, 70000.0f / kImageBytes},
-                      // The next target numbers its elements from 1 again.
-                      {"Image for alternate setting 0, (2 elements, total size = 11177)\n"
-                       "Parsing element 1, address = 0x08020000, size = 5000\n",
-                       Phase::None, 2, 70000.0f / kImageBytes}}},
         // A bar line that says less than the one before does not take the bar back.
         ProgressCase{"NeverBackwards",
                      1,

@@ -84,7 +84,6 @@ INSTANTIATE_TEST_SUITE_P(
         recorded("overlap", 2, V::TransferNotCompleted),
         recorded("two-loaders", 3, V::TooManyDevices), recorded("plain-file", 1, V::FileRefused),
         recorded("raw-file", 1, V::FileRefused), recorded("outside-flash", 1, V::FileRefused),
-        recorded("empty-element", 1, V::FileRefused),
         recorded("no-permission", 3, V::PermissionDenied),
         recorded("no-device", 3, V::DeviceNotFound),
         // The count must be the checked image's: fewer or more elements were written.

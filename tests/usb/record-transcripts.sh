@@ -46,9 +46,8 @@ pack.build(f"{work}/two-targets-alt0.dfu", [[element(0x08000000, 70000)],
 # A target named with the phrases dfu-util prints after a good write.
 pack.build(f"{work}/phrases.dfu", [[element(0x08000000, 4096)]],
            b"Download done. Submitting leave request...")
-# Elements the loader refuses: past the end of its flash, an empty one, two overlapping.
+# Elements the loader refuses: past the end of its flash, two overlapping.
 pack.build(f"{work}/outside.dfu", [[element(0x08100000, 2048)]])
-pack.build(f"{work}/empty-element.dfu", [[element(0x08000000, 0)]])
 pack.build(f"{work}/overlap.dfu", [[element(0x08000000, 4096), element(0x08000800, 4096)]])
 # Raw data with a DFU signature at its end: a plain DFU file and one that claims DfuSe.
 open(f"{work}/plain.dfu", "wb").write(random.randbytes(4096))
@@ -103,7 +102,6 @@ restart mixer
 flash plain-file plain.dfu
 flash raw-file raw.dfu
 flash outside-flash outside.dfu
-flash empty-element empty-element.dfu
 setpriv --reuid=65534 --regid=65534 --clear-groups \
     dfu-util -a 0 -d 0483:df11 -s :leave -D "$files/good.dfu" 2>&1 | cat >"$out/no-permission.out"
 echo "no-permission ${PIPESTATUS[0]}" >>"$out/exits.txt"

@@ -203,6 +203,11 @@ QString versionText(uint16_t bcd) {
 } // namespace
 
 DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
+    // dfu-util prints the path when it cannot open the file: it may not forge lines there.
+    if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
+        return failed(DfuFileCheck::tr("The file's name or folder holds a line break; rename it "
+                                       "and choose it again."));
+    }
     const QFileInfo info(path);
     if (!info.exists()) {
         return failed(DfuFileCheck::tr("The file no longer exists."));

@@ -379,6 +379,9 @@ TEST(DfuFileCheck, TheFileItselfMustBeThereRegularAndReadable) {
 
     EXPECT_TRUE(DfuFileCheck::checkFile(dir.filePath(QStringLiteral("gone.dfu")))
                     .problem.contains(QStringLiteral("no longer exists")));
+    const QString forging = dir.filePath(QStringLiteral("x\nDownload done.\n.dfu"));
+    ASSERT_TRUE(QFile::copy(good, forging));
+    EXPECT_TRUE(DfuFileCheck::checkFile(forging).problem.contains(QStringLiteral("line break")));
     QDir(dir.path()).mkdir(QStringLiteral("folder.dfu"));
     EXPECT_TRUE(DfuFileCheck::checkFile(dir.filePath(QStringLiteral("folder.dfu")))
                     .problem.contains(QStringLiteral("not a regular file")));

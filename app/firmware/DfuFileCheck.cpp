@@ -112,9 +112,10 @@ QString overlapProblem(const DfuseImage& image) {
     return {};
 }
 
-// The DfuSe prefix, its targets and their elements, within `body` (the file without its suffix,
-// which is `suffixLength` bytes long).
-DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body, std::size_t suffixLength) {
+// The DfuSe prefix, its targets and their elements, within `body` (the file without its suffix).
+// The prefix's image size is not read: dfu-util ignores it, and dfuse-pack counts the suffix in it
+// where other tools do not.
+DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
     if (body.size() < 5 || std::memcmp(body.data(), "DfuSe", 5) != 0) {
         return failed(DfuFileCheck::tr("The file holds raw data without the DfuSe header that "
                                        "the mixer's loader needs."));
@@ -123,19 +124,11 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body, std::size_t suffi
         return failed(DfuFileCheck::tr("The file's DfuSe header is cut short."));
     }
     const uint8_t version = body[5];
-    const uint32_t imageSize = le32(&body[6]);
     const uint8_t targets = body[10];
     if (version != 0x01) {
         return failed(
             DfuFileCheck::tr("The file's DfuSe header has an unknown format revision (%1).")
                 .arg(version));
-    }
-    // With or without the suffix: dfuse-pack counts it, other tools do not.
-    if (imageSize != body.size() && imageSize != body.size() + suffixLength) {
-        return failed(DfuFileCheck::tr("The file's DfuSe header gives %1 bytes for the image, but "
-                                       "the file holds %2.")
-                          .arg(imageSize)
-                          .arg(body.size()));
     }
     if (targets == 0) {
         return failed(DfuFileCheck::tr("The DfuSe image has no target."));
@@ -273,7 +266,7 @@ DfuFileCheck::Result DfuFileCheck::checkBytes(std::span<const uint8_t> bytes) {
                           .arg(versionText(version)));
     }
 
-    Result result = checkDfuse(bytes.first(bytes.size() - length), length);
+    Result result = checkDfuse(bytes.first(bytes.size() - length));
     if (!result.ok) {
         return result;
     }

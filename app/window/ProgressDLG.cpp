@@ -89,17 +89,21 @@ void ProgressDLG::setProgressBar(QProgressBar* bar) {
 }
 
 void ProgressDLG::setPhaseText(const QString& text) {
-    phase_->setText(text);
+    // Named first: a label without a name of its own signals each new text as a name change.
     announcePhase(text);
+    phase_->setText(text);
 }
 
 void ProgressDLG::setPhaseProgress(const QString& phase, int percent) {
-    phase_->setText(tr("%1… %L2% of the firmware").arg(phase).arg(percent));
     announcePhase(phase);
+    phase_->setText(tr("%1… %L2% of the firmware").arg(phase).arg(percent));
 }
 
 void ProgressDLG::announcePhase(const QString& phase) {
-    // Qt signals a change of an accessible name or description only when it differs.
+    // Qt signals every accessible name it is given, also the same again.
+    if (phase == phase_->accessibleName()) {
+        return;
+    }
     phase_->setAccessibleName(phase);
     if (const QPointer<QProgressBar> bar = progressBar()) {
         bar->setAccessibleDescription(phase);

@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
         char buffer[256];
         const ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
         if (n <= 0) {
+            // An input at its end stays readable: quiet it, or it starves the quit event.
+            input.setEnabled(false);
+            progress.reset(); // it refuses to close, and so would stop the quit
             QApplication::quit();
             return;
         }

@@ -112,9 +112,7 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
         status->setText(QString());
     }
 
-    auto progress = std::make_shared<ProgressDLG>();
-    progress->centreOver(window());
-    setProgressDLG(std::move(progress));
+    setProgressDLG(ProgressDLG::createOver(window()));
     const std::shared_ptr<ProgressDLG> dialog = progressDLG();
     realProgress_ = false;
     ModalSession modal(dialog.get(), passPeriod_,
@@ -292,7 +290,7 @@ void AppDelegate::flasherProgress(uint64_t run, const DfuProgress& progress) {
                     ? tr("Erasing element %1 of %2").arg(progress.element).arg(progress.elements)
                     : tr("Writing element %1 of %2").arg(progress.element).arg(progress.elements);
     }
-    dialog->setPhaseText(tr("%1… %2% of the firmware").arg(phase).arg(percent));
+    dialog->setPhaseProgress(phase, percent);
     // The clock may have gone further than the first bytes written: the bar never goes back.
     dialog->setProgressValue(std::max(progress.fraction, dialog->progressValue()));
 }

@@ -1,5 +1,6 @@
 // Entry point: the command line, the application object, its translations, the main window and
 // the one controller.
+#include "AboutDialog.h"
 #include "AppDelegate.h"
 #include "CommandLine.h"
 #include "FirstFrame.h"
@@ -7,10 +8,12 @@
 #include "MainWindow.h"
 #include "SystemLog.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
 #include <QFileInfo>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
@@ -26,6 +29,12 @@ CommandLine readCommandLine(int& argc, char** argv) {
     // A core application only: --help and --version must not need a display.
     const QCoreApplication core(argc, argv);
     return CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
+}
+
+// The dfu-util an update runs, the file its link leads to; empty when there is none.
+QString flasherFound(const AppDelegate& delegate) {
+    const QFileInfo flasher(FlasherRun::launchPathIn(delegate.flasherDirectory()));
+    return flasher.isExecutable() ? flasher.canonicalFilePath() : QString();
 }
 
 // Logs which flasher an update will run, so that a missing one shows before any update.
@@ -76,6 +85,8 @@ int main(int argc, char** argv) {
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
     logFlasher(delegate);
+    QObject::connect(window.aboutAction(), &QAction::triggered, &window,
+                     [&window, &delegate] { showAboutDialog(&window, flasherFound(delegate)); });
 
     window.show();
     // Start-up runs right behind the window's first frame: the MIDI session (ALSA's configuration,
@@ -83,6 +94,11 @@ int main(int argc, char** argv) {
     // in the next one. A file named on the command line ("Open with") is then chosen as if
     // through the file dialog.
     runAfterFirstFrame(window, [&delegate, path = command.firmwarePath] {
+        // The icon of the desktop entry: the theme's, else the bundled one. Read after the first
+        // frame, since reading an image loads Qt's image plugins.
+        QIcon bundled(QStringLiteral(":/icons/48.png"));
+        bundled.addFile(QStringLiteral(":/icons/256.png"));
+        QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vq320-updater"), bundled));
         delegate.applicationDidFinishLaunching();
         if (!path.isEmpty()) {
             delegate.locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(path)});

@@ -42,6 +42,10 @@ test_packages=(
     xvfb
     xauth
     openbox
+    # The accessibility test: the AT-SPI bus (at-spi-bus-launcher, the registry) and the Python
+    # client that listens to it as a screen reader does.
+    at-spi2-core
+    python3-pyatspi
     # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
     clang
     libclang-rt-14-dev

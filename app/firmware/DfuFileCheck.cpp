@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLocale>
 #include <algorithm>
 #include <climits>
 #include <cstring>
@@ -163,10 +164,11 @@ DfuFileCheck::Result checkDfuse(std::span<const uint8_t> body) {
             target.name = *name;
         }
         if (targetSize > body.size() - at) {
-            return failed(DfuFileCheck::tr("Target %1 claims %2 bytes; the file has only %3 left.")
-                              .arg(t)
-                              .arg(targetSize)
-                              .arg(body.size() - at));
+            return failed(
+                DfuFileCheck::tr("Target %1 claims %L2 bytes; the file has only %L3 left.")
+                    .arg(t)
+                    .arg(targetSize)
+                    .arg(body.size() - at));
         }
         if (QString problem = readElements(body, at, targetSize, elements, t, target);
             !problem.isEmpty()) {
@@ -210,7 +212,7 @@ DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
     }
     if (info.size() > kMaxFileSize) {
         return failed(
-            DfuFileCheck::tr("The file is too large to be firmware for the mixer (%1 bytes).")
+            DfuFileCheck::tr("The file is too large to be firmware for the mixer (%L1 bytes).")
                 .arg(info.size()));
     }
     QFile file(path);
@@ -271,12 +273,14 @@ DfuFileCheck::Result DfuFileCheck::checkBytes(std::span<const uint8_t> bytes) {
         return result;
     }
     const QString name = result.image.targets.front().name;
-    result.summary = DfuFileCheck::tr("DfuSe image, target \"%1\", %2 element(s), %3 bytes")
-                         .arg(name.isEmpty() ? DfuFileCheck::tr("unnamed") : name)
-                         .arg(result.image.elementCount())
-                         .arg(result.image.elementBytes());
+    const QLocale locale;
+    result.summary =
+        DfuFileCheck::tr("DfuSe image, target \"%1\", %Ln element(s), %2 bytes", nullptr,
+                         static_cast<int>(result.image.elementCount()))
+            .arg(name.isEmpty() ? DfuFileCheck::tr("unnamed") : name,
+                 locale.toString(static_cast<qulonglong>(result.image.elementBytes())));
     if (result.image.targets.size() > 1) {
-        result.summary += DfuFileCheck::tr(" in %1 targets").arg(result.image.targets.size());
+        result.summary += DfuFileCheck::tr(" in %L1 targets").arg(result.image.targets.size());
     }
     return result;
 }

@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 #include <QLocale>
+#include <QMenuBar>
+#include <QShortcut>
 #include <QTranslator>
 
 MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainWindow) {
@@ -11,6 +13,12 @@ MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent), ui_(new Ui::MainW
     // Queued, so that quitting from the menu never unwinds through the menu's own code.
     connect(ui_->actionQuit, &QAction::triggered, this, &QCoreApplication::quit,
             Qt::QueuedConnection);
+    // F10 opens the menu, as elsewhere on the desktop.
+    auto* menuKey = new QShortcut(QKeySequence(Qt::Key_F10), this);
+    connect(menuKey, &QShortcut::activated, this,
+            [this] { menuBar()->setActiveAction(ui_->menuFile->menuAction()); });
+    // The first thing to do is to choose a file; the path field only shows it.
+    ui_->chooseFile->setFocus();
 }
 
 MainWindow::~MainWindow() = default;
@@ -38,6 +46,10 @@ QAction* MainWindow::sendFileAction() const {
 }
 QAction* MainWindow::quitAction() const {
     return ui_->actionQuit;
+}
+
+QAction* MainWindow::aboutAction() const {
+    return ui_->actionAbout;
 }
 
 bool MainWindow::loadTranslator(QTranslator& translator, const QLocale& locale) {

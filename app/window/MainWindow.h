@@ -1,5 +1,5 @@
 // The main window, laid out in resources/MainWindow.ui: status line, path field, Choose and Send
-// buttons, and the File menu (Choose Firmware…, Send, Quit).
+// buttons, the File menu (Choose Firmware…, Send, Quit) and the Help menu (About…).
 #pragma once
 
 #include <QMainWindow>
@@ -31,6 +31,7 @@ public:
     QAction* locateFileAction() const;
     QAction* sendFileAction() const;
     QAction* quitAction() const;
+    QAction* aboutAction() const;
 
     // Loads the embedded translation (:/i18n/vq320-updater_<language>.qm) that best fits the
     // locale. False when there is none, e.g. for English.

@@ -21,10 +21,17 @@ ProgressDLG::ProgressDLG(QWidget* parent) : QDialog(parent), ui_(new Ui::Progres
 
 ProgressDLG::~ProgressDLG() = default;
 
+std::shared_ptr<ProgressDLG> ProgressDLG::createOver(QWidget* window) {
+    auto* dialog = new ProgressDLG(window);
+    dialog->centreOver(window);
+    // The parent deletes its children: a dialog it took along is not deleted again.
+    return {dialog, [guard = QPointer<ProgressDLG>(dialog)](ProgressDLG*) { delete guard.data(); }};
+}
+
 void ProgressDLG::setVisible(bool visible) {
     if (visible && anchor_ != nullptr && anchor_->isVisible()) {
-        // The window has no parent (it outlives none), so Qt would centre it on the screen.
-        // The layout first settles the window's final size.
+        // Qt would centre a window without a parent on the screen, and a child before its size
+        // is settled. The layout first settles the window's final size.
         if (layout() != nullptr) {
             layout()->activate();
         }
@@ -82,7 +89,25 @@ void ProgressDLG::setProgressBar(QProgressBar* bar) {
 }
 
 void ProgressDLG::setPhaseText(const QString& text) {
+    // Named first: a label without a name of its own signals each new text as a name change.
+    announcePhase(text);
     phase_->setText(text);
+}
+
+void ProgressDLG::setPhaseProgress(const QString& phase, int percent) {
+    announcePhase(phase);
+    phase_->setText(tr("%1… %L2% of the firmware").arg(phase).arg(percent));
+}
+
+void ProgressDLG::announcePhase(const QString& phase) {
+    // Qt signals every accessible name it is given, also the same again.
+    if (phase == phase_->accessibleName()) {
+        return;
+    }
+    phase_->setAccessibleName(phase);
+    if (const QPointer<QProgressBar> bar = progressBar()) {
+        bar->setAccessibleDescription(phase);
+    }
 }
 
 QString ProgressDLG::phaseText() const {

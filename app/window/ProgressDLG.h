@@ -28,6 +28,10 @@ public:
     virtual void windowDidLoad();
     bool isWindowLoaded() const { return windowLoaded_; }
 
+    // The window of an update, a child of `window` (so that it stays with it on every desktop) and
+    // centred over it. Whoever holds it last deletes it, unless `window` went first and took it.
+    static std::shared_ptr<ProgressDLG> createOver(QWidget* window);
+
     // Where the window appears: centred over `window` (held weakly) rather than on the screen.
     void centreOver(QWidget* window) { anchor_ = window; }
     void setVisible(bool visible) override;
@@ -36,8 +40,13 @@ public:
     void setProgressValue(float value);
     float progressValue() const { return progressValue_; }
 
-    // The phase of the update, under the window's message (waiting, erasing, writing).
+    // The phase of the update, under the window's message (waiting, erasing, writing). A screen
+    // reader hears each new phase once: it is the phase label's accessible name and the bar's
+    // description.
     void setPhaseText(const QString& text);
+    // A phase with the share of the firmware done: the percentage is shown, but only a new
+    // phase is announced, not every percent.
+    void setPhaseProgress(const QString& phase, int percent);
     QString phaseText() const;
 
     // Weak references to the window's indicators, with atomic accessors.
@@ -58,6 +67,8 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    void announcePhase(const QString& phase);
+
     std::unique_ptr<Ui::ProgressDLG> ui_;
     QLabel* phase_ = nullptr; // owned by the window
     mutable std::mutex mutex_;

@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>AboutDialog</name>
+    <message>
+        <source>dfu-util: not found, updates cannot run</source>
+        <translation>dfu-util: nicht gefunden, Aktualisierungen sind nicht möglich</translation>
+    </message>
+    <message>
+        <source>dfu-util: %1</source>
+        <translation>dfu-util: %1</translation>
+    </message>
+    <message>
+        <source>Mirt VQ320 Firmware Updater %1
+
+Writes new firmware to the Mirt VQ320 USB-MIDI mixer.
+
+Copyright (c) 2026 Mirt and the Mirt VQ320 Firmware Updater contributors. Licensed under the MIT License.
+
+%2</source>
+        <translation>Mirt VQ320 Firmware-Aktualisierung %1
+
+Schreibt neue Firmware in das USB-MIDI-Mischpult Mirt VQ320.
+
+Copyright (c) 2026 Mirt und die Mitwirkenden der Mirt VQ320 Firmware-Aktualisierung. Lizenziert unter der MIT-Lizenz.
+
+%2</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Über</translation>
+    </message>
+</context>
+<context>
     <name>AppDelegate</name>
     <message>
         <source>OK</source>
@@ -102,10 +133,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Element %1 von %2 wird geschrieben</translation>
     </message>
     <message>
-        <source>%1… %2% of the firmware</source>
-        <translation>%1… %2% der Firmware</translation>
-    </message>
-    <message>
         <source>An update is under way. Quit anyway?</source>
         <translation>Eine Aktualisierung läuft. Trotzdem beenden?</translation>
     </message>
@@ -133,10 +160,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Target %1 des DfuSe-Abbilds fehlt oder ist beschädigt.</translation>
     </message>
     <message>
-        <source>Target %1 claims %2 bytes; the file has only %3 left.</source>
-        <translation>Target %1 gibt %2 Bytes an; die Datei hat nur noch %3.</translation>
-    </message>
-    <message>
         <source>Element %1 of target %2 lies outside its target.</source>
         <translation>Element %1 von Target %2 liegt außerhalb seines Targets.</translation>
     </message>
@@ -161,10 +184,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Dies ist keine reguläre Datei.</translation>
     </message>
     <message>
-        <source>The file is too large to be firmware for the mixer (%1 bytes).</source>
-        <translation>Die Datei ist zu groß für eine Firmware des Mischpults (%1 Bytes).</translation>
-    </message>
-    <message>
         <source>The file cannot be read: %1</source>
         <translation>Die Datei kann nicht gelesen werden: %1</translation>
     </message>
@@ -173,16 +192,8 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Die Datei ist für das USB-Gerät %1:%2 bestimmt, nicht für den Loader des Mischpults 0483:df11.</translation>
     </message>
     <message>
-        <source>DfuSe image, target &quot;%1&quot;, %2 element(s), %3 bytes</source>
-        <translation>DfuSe-Abbild, Target „%1“, %2 Element(e), %3 Bytes</translation>
-    </message>
-    <message>
         <source>unnamed</source>
         <translation>ohne Namen</translation>
-    </message>
-    <message>
-        <source> in %1 targets</source>
-        <translation> in %1 Targets</translation>
     </message>
     <message>
         <source>Element %1 of target %2 is empty.</source>
@@ -261,6 +272,25 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
             <numerusform>Die Firmware-Datei passt nicht zu diesem Gerät: das Element bei 0x%1 (%n Bytes) liegt außerhalb des Speichers, den sein Aktualisierungsmodus beschreiben kann.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Target %1 claims %L2 bytes; the file has only %L3 left.</source>
+        <translation>Target %1 gibt %L2 Bytes an; die Datei hat nur noch %L3.</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%L1 bytes).</source>
+        <translation>Die Datei ist zu groß für eine Firmware des Mischpults (%L1 Bytes).</translation>
+    </message>
+    <message numerus="yes">
+        <source>DfuSe image, target &quot;%1&quot;, %Ln element(s), %2 bytes</source>
+        <translation>
+            <numerusform>DfuSe-Abbild, Target „%1“, %Ln Element, %2 Bytes</numerusform>
+            <numerusform>DfuSe-Abbild, Target „%1“, %Ln Elemente, %2 Bytes</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source> in %L1 targets</source>
+        <translation> in %L1 Targets</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -300,6 +330,14 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <source>&amp;Quit</source>
         <translation>&amp;Beenden</translation>
     </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Hilfe</translation>
+    </message>
+    <message>
+        <source>&amp;About…</source>
+        <translation>&amp;Über…</translation>
+    </message>
 </context>
 <context>
     <name>ProgressDLG</name>
@@ -316,6 +354,14 @@ Bitte warten und das USB-Kabel angeschlossen lassen.</translation>
     <message>
         <source>Working</source>
         <translation>In Arbeit</translation>
+    </message>
+    <message>
+        <source>Firmware written</source>
+        <translation>Geschriebene Firmware</translation>
+    </message>
+    <message>
+        <source>%1… %L2% of the firmware</source>
+        <translation>%1… %L2 % der Firmware</translation>
     </message>
 </context>
 <context>

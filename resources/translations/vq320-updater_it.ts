@@ -2,6 +2,37 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="it_IT">
 <context>
+    <name>AboutDialog</name>
+    <message>
+        <source>dfu-util: not found, updates cannot run</source>
+        <translation>dfu-util: non trovato, impossibile aggiornare</translation>
+    </message>
+    <message>
+        <source>dfu-util: %1</source>
+        <translation>dfu-util: %1</translation>
+    </message>
+    <message>
+        <source>Mirt VQ320 Firmware Updater %1
+
+Writes new firmware to the Mirt VQ320 USB-MIDI mixer.
+
+Copyright (c) 2026 Mirt and the Mirt VQ320 Firmware Updater contributors. Licensed under the MIT License.
+
+%2</source>
+        <translation>Aggiornamento firmware Mirt VQ320 %1
+
+Scrive il nuovo firmware nel mixer USB-MIDI Mirt VQ320.
+
+Copyright (c) 2026 Mirt e i contributori di Aggiornamento firmware Mirt VQ320. Distribuito con licenza MIT.
+
+%2</translation>
+    </message>
+    <message>
+        <source>About</source>
+        <translation>Informazioni</translation>
+    </message>
+</context>
+<context>
     <name>AppDelegate</name>
     <message>
         <source>OK</source>
@@ -102,10 +133,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Scrittura dell&apos;elemento %1 di %2</translation>
     </message>
     <message>
-        <source>%1… %2% of the firmware</source>
-        <translation>%1… %2% del firmware</translation>
-    </message>
-    <message>
         <source>An update is under way. Quit anyway?</source>
         <translation>È in corso un aggiornamento. Uscire comunque?</translation>
     </message>
@@ -133,10 +160,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Il target %1 dell&apos;immagine DfuSe manca o è danneggiato.</translation>
     </message>
     <message>
-        <source>Target %1 claims %2 bytes; the file has only %3 left.</source>
-        <translation>Il target %1 dichiara %2 byte; nel file ne restano solo %3.</translation>
-    </message>
-    <message>
         <source>Element %1 of target %2 lies outside its target.</source>
         <translation>L&apos;elemento %1 del target %2 si trova fuori dal suo target.</translation>
     </message>
@@ -161,10 +184,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Questo non è un file normale.</translation>
     </message>
     <message>
-        <source>The file is too large to be firmware for the mixer (%1 bytes).</source>
-        <translation>Il file è troppo grande per essere un firmware del mixer (%1 byte).</translation>
-    </message>
-    <message>
         <source>The file cannot be read: %1</source>
         <translation>Il file non può essere letto: %1</translation>
     </message>
@@ -173,16 +192,8 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Il file è destinato al dispositivo USB %1:%2, non al loader del mixer 0483:df11.</translation>
     </message>
     <message>
-        <source>DfuSe image, target &quot;%1&quot;, %2 element(s), %3 bytes</source>
-        <translation>Immagine DfuSe, target &quot;%1&quot;, %2 elementi, %3 byte</translation>
-    </message>
-    <message>
         <source>unnamed</source>
         <translation>senza nome</translation>
-    </message>
-    <message>
-        <source> in %1 targets</source>
-        <translation> in %1 target</translation>
     </message>
     <message>
         <source>Element %1 of target %2 is empty.</source>
@@ -261,6 +272,25 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
             <numerusform>Il file del firmware non è adatto a questo dispositivo: l&apos;elemento a 0x%1 (%n byte) si trova fuori dalla memoria che la sua modalità di aggiornamento può scrivere.</numerusform>
         </translation>
     </message>
+    <message>
+        <source>Target %1 claims %L2 bytes; the file has only %L3 left.</source>
+        <translation>Il target %1 dichiara %L2 byte; nel file ne restano solo %L3.</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%L1 bytes).</source>
+        <translation>Il file è troppo grande per essere un firmware del mixer (%L1 byte).</translation>
+    </message>
+    <message numerus="yes">
+        <source>DfuSe image, target &quot;%1&quot;, %Ln element(s), %2 bytes</source>
+        <translation>
+            <numerusform>Immagine DfuSe, target &quot;%1&quot;, %Ln elemento, %2 byte</numerusform>
+            <numerusform>Immagine DfuSe, target &quot;%1&quot;, %Ln elementi, %2 byte</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source> in %L1 targets</source>
+        <translation> in %L1 target</translation>
+    </message>
 </context>
 <context>
     <name>MainWindow</name>
@@ -300,6 +330,14 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <source>&amp;Quit</source>
         <translation>&amp;Esci</translation>
     </message>
+    <message>
+        <source>&amp;Help</source>
+        <translation>&amp;Aiuto</translation>
+    </message>
+    <message>
+        <source>&amp;About…</source>
+        <translation>&amp;Informazioni…</translation>
+    </message>
 </context>
 <context>
     <name>ProgressDLG</name>
@@ -316,6 +354,14 @@ Attendere e lasciare collegato il cavo USB.</translation>
     <message>
         <source>Working</source>
         <translation>In corso</translation>
+    </message>
+    <message>
+        <source>Firmware written</source>
+        <translation>Firmware scritto</translation>
+    </message>
+    <message>
+        <source>%1… %L2% of the firmware</source>
+        <translation>%1… %L2% del firmware</translation>
     </message>
 </context>
 <context>

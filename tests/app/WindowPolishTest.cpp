@@ -1,9 +1,11 @@
 // The windows as a person meets them: the progress window appears over the main window wherever
 // that is, and the window texts come in the user's language.
+#include "AppDelegate.h"
 #include "FirstFrame.h"
 #include "MainWindow.h"
 #include "ProgressDLG.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -117,6 +119,25 @@ TEST_P(WindowLanguageTest, TheWindowsSpeakTheUsersLanguage) {
     for (const QPushButton* button : window.findChildren<QPushButton*>()) {
         EXPECT_TRUE(button->text().contains(u'&')) << button->objectName().toStdString();
     }
+    // At the default size every text is whole, the longest status line included: long texts
+    // wrap rather than widen the window.
+    const int defaultWidth = window.width();
+    window.deviceFoundText()->setText(AppDelegate::tr("MIDI system not available (%1)")
+                                          .arg(AppDelegate::midiProblem(kMIDIServerStartErr)));
+    window.filePath()->setText(QStringLiteral("/home/user/Firmware/VQ320-2.1.dfu"));
+    window.show();
+    QApplication::processEvents();
+    EXPECT_EQ(window.width(), defaultWidth);
+    for (const QLabel* label : window.findChildren<QLabel*>()) {
+        const int needed =
+            label->wordWrap() ? label->heightForWidth(label->width()) : label->sizeHint().height();
+        EXPECT_GE(label->height(), needed) << label->text().toStdString();
+        EXPECT_GE(label->width(), label->minimumSizeHint().width()) << label->text().toStdString();
+    }
+    for (const QAbstractButton* button : window.findChildren<QAbstractButton*>()) {
+        EXPECT_GE(button->width(), button->sizeHint().width()) << button->text().toStdString();
+    }
+    EXPECT_EQ(window.focusWidget(), window.chooseFile()) << "focus starts on Choose";
     if (translated) {
         QApplication::removeTranslator(&translator);
     }

@@ -1,4 +1,5 @@
 // Test main: the MIDI layer and the application need a Qt event loop on the main thread.
+#include <QLocale>
 #include <gtest/gtest.h>
 
 #ifdef VQ_TEST_GUI
@@ -18,5 +19,7 @@ int main(int argc, char** argv) {
     TestApplication app(argc, argv);
     TestApplication::setOrganizationName(QStringLiteral("ZelMidiTests"));
     TestApplication::setApplicationName(QStringLiteral("tests"));
+    // Numbers in texts follow the locale: the same on every machine.
+    QLocale::setDefault(QLocale::c());
     return RUN_ALL_TESTS();
 }

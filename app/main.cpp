@@ -2,14 +2,12 @@
 // the one controller.
 #include "AppDelegate.h"
 #include "CommandLine.h"
-#include "FlasherRun.h"
 #include "MainWindow.h"
-#include "SystemLog.h"
+#include "QuitSignals.h"
 
 #include <QApplication>
 #include <QDialog>
 #include <QDir>
-#include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTimer>
@@ -26,18 +24,6 @@ CommandLine readCommandLine(int& argc, char** argv) {
     // A core application only: --help and --version must not need a display.
     const QCoreApplication core(argc, argv);
     return CommandLine::parse(QCoreApplication::arguments(), QDir::currentPath());
-}
-
-// Logs which flasher an update will run, so that a missing one shows before any update.
-void logFlasher(const AppDelegate& delegate) {
-    const QFileInfo flasher(FlasherRun::launchPathIn(delegate.flasherDirectory()));
-    if (flasher.isExecutable()) {
-        systemLog(QStringLiteral("Flasher: %1 (%2)")
-                      .arg(flasher.absoluteFilePath(), flasher.canonicalFilePath()));
-    } else {
-        systemLog(QStringLiteral("Flasher missing: %1 (updates cannot run)")
-                      .arg(flasher.absoluteFilePath()));
-    }
 }
 
 } // namespace
@@ -75,13 +61,18 @@ int main(int argc, char** argv) {
     AppDelegate delegate(MidiService::platformDefault(), window);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
-    logFlasher(delegate);
+    // Ctrl+C, kill and a logout take the quit path: a flasher under way is stopped and reaped.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &delegate,
+                     [&delegate](int signal) { delegate.signalReceived(signal); });
 
     window.show();
     // Start-up runs once the event loop runs, with the window on screen. A file named on the
     // command line ("Open with") is then chosen as if through the file dialog.
     QTimer::singleShot(0, &delegate, [&delegate, path = command.firmwarePath] {
         delegate.applicationDidFinishLaunching();
+        // Which flasher an update will run, so that a broken one shows before any update.
+        delegate.checkFlasher();
         if (!path.isEmpty()) {
             delegate.locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(path)});
         }

@@ -16,7 +16,7 @@
 namespace {
 
 const QString kHeader =
-    QStringLiteral("Command sent: dfu-util -a 0 -d 0483:df11 \nCommand Output: ");
+    QStringLiteral("Command sent: dfu-util -a 0 -d ,0483:df11 \nCommand Output: ");
 
 class FlasherRunTest : public ::testing::Test {
 protected:
@@ -36,7 +36,7 @@ protected:
     QVariantMap run(const QString& firmware = QStringLiteral("/tmp/fw.dfu"),
                     FlasherRun::ReadFunction read = nullptr) const {
         FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                           FlasherRun::argumentsFor(firmware));
+                           FlasherRun::argumentsFor(firmware, QStringLiteral("3-1.2")));
         if (read != nullptr) {
             flasher.setReadFunction(read);
         }
@@ -50,7 +50,7 @@ protected:
     QTemporaryDir dir_;
 };
 
-TEST_F(FlasherRunTest, TheEightArgumentsReachTheFlasherUnchanged) {
+TEST_F(FlasherRunTest, TheTenArgumentsReachTheFlasherUnchanged) {
     install("record-argv.sh");
     const QString firmware = dir_.filePath(QStringLiteral("my dir/fw 100%41 %zz \"q\" $HOME.dfu"));
     const QVariantMap result = run(firmware);
@@ -64,8 +64,8 @@ TEST_F(FlasherRunTest, TheEightArgumentsReachTheFlasherUnchanged) {
     for (const QByteArray& entry : entries) {
         received << QString::fromUtf8(entry);
     }
-    EXPECT_EQ(received,
-              (QStringList{"-a", "0", "-d", "0483:df11", "-s", ":leave", "-D", firmware}));
+    EXPECT_EQ(received, (QStringList{"-a", "0", "-d", ",0483:df11", "-p", "3-1.2", "-s", ":leave",
+                                     "-D", firmware}));
 }
 
 TEST_F(FlasherRunTest, BothStreamsArriveInWriteOrderInTheOutputText) {
@@ -151,8 +151,9 @@ class FlasherStops : public FlasherRunTest, public ::testing::WithParamInterface
 TEST_P(FlasherStops, EndAndReapTheFlasher) {
     install(GetParam().flasher);
     SystemLogCapture log;
-    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+    FlasherRun flasher(
+        FlasherRun::launchPathIn(dir_.path()),
+        FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu"), QStringLiteral("1-1")));
     flasher.setGracePeriod(std::chrono::milliseconds(GetParam().graceMs));
     QVariantMap result;
     std::thread runner([&] { result = flasher.run(); });
@@ -188,8 +189,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FlasherRunTest, AStopBeforeTheRunEndsItAtOnce) {
     install("sleeper.sh");
-    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+    FlasherRun flasher(
+        FlasherRun::launchPathIn(dir_.path()),
+        FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu"), QStringLiteral("1-1")));
     flasher.stop();
     EXPECT_TRUE(flasher.run().value("stopped").toBool());
     EXPECT_TRUE(noChildren());
@@ -258,7 +260,8 @@ TEST_F(FlasherRunTest, UndecodableBytesBecomeReplacementCharacters) {
 
 TEST_F(FlasherRunTest, TheOutputIsTakenLiterally) {
     // %-sequences in the output are text, not placeholders.
-    const QStringList arguments = FlasherRun::argumentsFor(QStringLiteral("f.dfu"));
+    const QStringList arguments =
+        FlasherRun::argumentsFor(QStringLiteral("f.dfu"), QStringLiteral("1-1"));
     EXPECT_EQ(FlasherRun::outputText(arguments, QStringLiteral("%1 %2 %3 100%")),
               kHeader + "%1 %2 %3 100%\n");
 }

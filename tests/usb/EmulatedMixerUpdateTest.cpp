@@ -83,12 +83,15 @@ protected:
 
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
-        app->setPassPeriod(50ms);
-        // Long enough for a loader that comes late; a mixer that ignores the SysEx makes the
-        // flasher start (and find nothing) when it runs out.
-        app->setLoaderWait(10s, 50ms);
+        UpdateProcedure::Settings& settings = app->updateSettings();
+        settings.passPeriod = 50ms;
+        // Long enough for a loader that comes late; a mixer that ignores the SysEx is reported
+        // not found when it runs out.
+        settings.loaderWait = 10s;
+        settings.lookPeriod = 50ms;
+        settings.stateDirectory = files.filePath("state");
         if (GetParam().normalUser) {
-            app->setFlasherDirectory(normalUserFlasher());
+            settings.flasherDirectory = normalUserFlasher();
         }
         window->show();
         app->applicationDidFinishLaunching();

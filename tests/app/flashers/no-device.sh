@@ -1,5 +1,6 @@
 #!/bin/sh
 # No device in DFU mode on the bus.
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 echo "dfu-util 0.11"
 echo
 echo "dfu-util: Warning: Invalid DFU suffix signature" >&2

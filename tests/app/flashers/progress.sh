@@ -1,6 +1,7 @@
 #!/bin/sh
 # A DfuSe image of two elements written with dfu-util's redrawn bars, waiting for a file named
 # "go" beside it before the second element, so a test can look at the progress on the way.
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 dir=$(dirname "$0")
 printf 'dfu-util 0.11\n\nOpening DFU capable USB device...\nDevice ID 0483:df11\n'
 printf 'Image for alternate setting 0, (2 elements, total size = 20480)\n'

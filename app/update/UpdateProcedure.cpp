@@ -172,19 +172,19 @@ bool UpdateProcedure::chooseTarget() {
 bool UpdateProcedure::confirm() {
     QMessageBox box(controller_.window());
     box.setIcon(QMessageBox::Question);
-    const QString file = QStringLiteral("%1\n%2").arg(QFileInfo(path_).fileName(), file_.summary);
+    const QString name = QFileInfo(path_).fileName();
     if (recovery_) {
         box.setText(tr(kRecoveryQuestion));
         box.setInformativeText(
-            tr("%1\n\n%2\n\nConfirm only if this device is the MIRT VQ320 after an interrupted "
-               "update: the firmware is written to it without restarting it.")
-                .arg(device_->describe(), file));
+            tr("%1\n\n%2\n%3\n\nConfirm only if this device is the MIRT VQ320 after an "
+               "interrupted update: the firmware is written to it without restarting it.")
+                .arg(device_->describe(), name, file_.summary));
     } else {
         box.setText(tr("Update the MIRT VQ320 with this firmware?"));
         box.setInformativeText(
-            tr("%1\n\nThe mixer restarts into its update mode at once; only a power cycle "
+            tr("%1\n%2\n\nThe mixer restarts into its update mode at once; only a power cycle "
                "brings it back without an update.")
-                .arg(file));
+                .arg(name, file_.summary));
     }
     QPushButton* update = box.addButton(tr("Update"), QMessageBox::AcceptRole);
     QPushButton* cancel = box.addButton(tr("Cancel"), QMessageBox::RejectRole);

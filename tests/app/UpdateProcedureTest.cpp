@@ -52,8 +52,6 @@ const QString kConfirm = QStringLiteral("Update the MIRT VQ320 with this firmwar
 const QString kRecover =
     QStringLiteral("Write this firmware to the device waiting in USB update mode?");
 const QString kFlasherBroken = QLatin1String(UpdateProcedure::kFlasherBrokenMessage);
-// The port of the loader that appears for an update.
-const QString kNewLoaderPort = QStringLiteral("1-4");
 
 QStringList expectedTexts(Kind kind) {
     return QStringList{kConfirm, kReplug} + UpdateOutcome::messages(kind);
@@ -442,8 +440,8 @@ class QuitDuringAnUpdate : public UpdateProcedureTest,
 
 // The menu asks first and says the firmware is then incomplete; a signal (kill, Ctrl+C, a
 // logout) takes the same way out without a question. Either way the flasher is ended and reaped,
-// and the next start says that the update was interrupted.
-TEST_P(QuitDuringAnUpdate, EndsTheFlasherAndIsToldAtTheNextStart) {
+// and a note is left for the next start.
+TEST_P(QuitDuringAnUpdate, EndsTheFlasherAndLeavesANote) {
     const Quit how = GetParam().how;
     installFlasher("sleeper.sh");
     choose(firmware_);
@@ -638,7 +636,7 @@ void PrintTo(const BusCase& c, std::ostream* os) {
 const QStringList kWritten =
     QStringList{kConfirm, kReplug} + UpdateOutcome::messages(Kind::Success);
 const DfuDevice kOtherBoard = FakeUsbBus::device("1-1", 5);
-const DfuDevice kOtherVendor = FakeUsbBus::device("1-2", 6, 0x2E3C, 0xDF11);
+const DfuDevice kOtherVendor = FakeUsbBus::device("1-2", 6, 0x2E3C);
 const DfuDevice kMixerLoader = FakeUsbBus::device("1-4", 9);
 const DfuDevice kSecondLoader = FakeUsbBus::device("1-5", 10);
 

@@ -23,15 +23,10 @@ public:
         }
     }
 
-    static DfuDevice device(const char* port, int address, uint16_t vendor = 0x0483,
-                            uint16_t product = 0xDF11) {
-        return {1,
-                address,
-                QString::fromLatin1(port),
-                vendor,
-                product,
-                QStringLiteral("STM32  BOOTLOADER"),
-                QStringLiteral("@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg")};
+    static DfuDevice device(const char* port, int address, uint16_t vendor = 0x0483) {
+        DfuDevice d{1, address, QString::fromLatin1(port), vendor, 0xDF11};
+        d.productName = QStringLiteral("STM32  BOOTLOADER");
+        return d;
     }
 
     std::vector<DfuDevice> present;   // there all along

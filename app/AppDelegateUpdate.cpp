@@ -25,8 +25,8 @@ void AppDelegate::checkFlasher() {
     const QString path = FlasherRun::launchPathIn(flasherDirectory());
     const FlasherCheck::Result result = FlasherCheck::run(path, updateSettings_.flasherCheckLimit);
     if (result.ok) {
-        systemLog(QStringLiteral("Flasher: %1 (%2), %3")
-                      .arg(path, QFileInfo(path).canonicalFilePath(), result.version));
+        systemLog(
+            QStringLiteral("Flasher: %1 (%2)").arg(path, QFileInfo(path).canonicalFilePath()));
     } else {
         systemLog(QStringLiteral("Flasher unusable (updates cannot run): %1").arg(result.problem));
     }

@@ -449,6 +449,9 @@ void UpdateProcedure::setPhase(const QString& text) {
 // ---- Quitting -------------------------------------------------------------------------------
 
 int UpdateProcedure::exec(QMessageBox& box) {
+    if (quitRequested_) {
+        return QDialog::Rejected; // quitting: nothing more is asked or told
+    }
     openBoxes_.emplace_back(&box);
     const int answer = box.exec();
     std::erase_if(openBoxes_, [&](const QPointer<QMessageBox>& open) {

@@ -104,6 +104,9 @@ protected:
         EXPECT_TRUE(sawProgressWindow);
         EXPECT_TRUE(spinnerTurning);
         EXPECT_TRUE(waitUntil([&] { return !mixer.received().isEmpty(); }, 5s));
+        // The loader has left again, as the mixer does after its update.
+        bus->disarm();
+        app->deviceWatch().refresh();
         return answerer.texts();
     }
 

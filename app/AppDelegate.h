@@ -118,9 +118,6 @@ public:
     uint8_t isConnectedToMIDIOut(const QString& text) const;
     // How many mixers the MIDI side shows: two identical mixers show the same endpoint names.
     int mixersConnected() const;
-    // The loader waiting in USB update mode when no mixer is on the MIDI side and exactly one
-    // 0483:df11 is on the bus: Send then writes it (recovery after an interrupted update).
-    std::optional<DfuDevice> recoveryLoader() const;
     // The USB devices in DFU mode, kept current; tests replace its source.
     DeviceWatch& deviceWatch() const { return *deviceWatch_; }
 
@@ -173,8 +170,6 @@ public:
     void taskEnded(const QVariantMap& result);
     // The timing and places every update uses (tests shorten the periods).
     UpdateProcedure::Settings& updateSettings() { return updateSettings_; }
-    // The flasher's directory: the setting, else the running executable's.
-    QString flasherDirectory() const;
     // Runs `dfu-util -V` and logs what it found; Send stays disabled while it fails.
     void checkFlasher();
     // Whether an update is under way (from the file check to the last alert).
@@ -190,11 +185,17 @@ public:
     // ---- MIDI availability ----------------------------------------------------------------------
     // While the session has no client, the MIDI system is tried this often.
     void setMidiRetryPeriod(std::chrono::milliseconds period);
-    // Why the MIDI system is not available, from the client creation's status.
-    static QString midiProblem(OSStatus status);
 
 private:
     friend class UpdateProcedure;
+
+    // Why the MIDI system is not available, from the client creation's status.
+    static QString midiProblem(OSStatus status);
+    // The loader waiting in USB update mode when no mixer is on the MIDI side and exactly one
+    // 0483:df11 is on the bus: Send then writes it (recovery after an interrupted update).
+    std::optional<DfuDevice> recoveryLoader() const;
+    // The flasher's directory: the setting, else the running executable's.
+    QString flasherDirectory() const;
 
     void connectWindow(MainWindow& window);
     void reapFinishedSends();

@@ -1,5 +1,7 @@
 // Where udev runs: the list is still read from sysfs, but only when udev's monitor announces a USB
-// device, which it does once its rules (and with them this user's access) are applied.
+// device or interface, which it does once its rules (and with them this user's access) are
+// applied. Interfaces count too: a device's DFU interface appears once its configuration is set,
+// after the device itself.
 #include "UsbDeviceSource.h"
 
 #include <libudev.h>
@@ -46,7 +48,7 @@ std::unique_ptr<UsbDeviceSource> udevMonitored(std::unique_ptr<UsbDeviceSource> 
     }
     udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
     if (monitor == nullptr ||
-        udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", "usb_device") < 0 ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", nullptr) < 0 ||
         udev_monitor_enable_receiving(monitor) < 0) {
         udev_monitor_unref(monitor);
         udev_unref(context);

@@ -927,8 +927,7 @@ TEST_F(UpdateProcedureTest, FiftyMegabytesOfOutput) {
 
 // The real dfu-util passes the check, then finds no device at the loader's path (there is none).
 TEST_F(UpdateProcedureTest, TheRealDfuUtilBesideTheExecutableFindsNoDevice) {
-    delegate_->updateSettings().flasherDirectory.clear();
-    EXPECT_EQ(delegate_->flasherDirectory(), QCoreApplication::applicationDirPath());
+    delegate_->updateSettings().flasherDirectory.clear(); // beside the executable
     const QFileInfo flasher(FlasherRun::launchPathIn(QCoreApplication::applicationDirPath()));
     ASSERT_TRUE(flasher.isExecutable()) << "the build places dfu-util beside the test";
     choose(firmware_);

@@ -392,9 +392,10 @@ INSTANTIATE_TEST_SUITE_P(
                    {"0483"}},
         // Two mixers: nothing is sent to either.
         UpdateCase{"TwoMixers", {}, false, false, false, false, {kTwoMixers}, {}, true},
-        // Quit during the download leaves the mixer in its loader; the next start writes it.
+        // Quit during the download (the loader stalls after its first block, so the download
+        // is still under way) leaves the mixer in its loader; the next start writes it.
         UpdateCase{"QuitInTheDownload",
-                   {},
+                   {"--stall-after", "1"},
                    false,
                    true,
                    true,
@@ -405,7 +406,7 @@ INSTANTIATE_TEST_SUITE_P(
                    Ending::Quit},
         // SIGTERM to the real program during the download: the same, by a signal.
         UpdateCase{"SigtermInTheDownload",
-                   {},
+                   {"--stall-after", "1"},
                    false,
                    true,
                    true,

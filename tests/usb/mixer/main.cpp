@@ -34,6 +34,7 @@ struct Options {
     bool ignoreSysEx = false;
     std::optional<int> failWriteAfter;
     std::optional<int> vanishAfter;
+    std::optional<int> stallAfter;
     bool resetOnLeave = false;
     bool trace = false;
     bool loaderOnly = false;
@@ -50,6 +51,7 @@ void usage() {
     std::fprintf(stderr,
                  "usage: vq_emulated_mixer [--dump FILE] [--loader-delay-ms N] [--ignore-sysex]\n"
                  "         [--fail-write-after BLOCKS] [--vanish-after BLOCKS] [--reset-on-leave]\n"
+                 "         [--stall-after BLOCKS]\n"
                  "         [--poll-timeout-ms N] [--controller UDC] [--vhci DIR] [--trace]\n"
                  "         [--loader-only [--vendor HEX]]\n");
 }
@@ -80,6 +82,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.failWriteAfter = number();
         } else if (arg == "--vanish-after") {
             o.vanishAfter = number();
+        } else if (arg == "--stall-after") {
+            o.stallAfter = number();
         } else if (arg == "--vendor") {
             o.vendor = static_cast<uint16_t>(std::strtoul(argv[++i], nullptr, 16));
         } else if (arg == "--controller") {
@@ -138,7 +142,8 @@ int main(int argc, char** argv) {
                                      options->vendor};
     if (options->loaderOnly) {
         // Another board in its loader: it waits, whatever is written to it, until told to go.
-        DfuseDevice device(flash, {options->pollTimeoutMs, options->failWriteAfter});
+        DfuseDevice device(flash,
+                           {options->pollTimeoutMs, options->failWriteAfter, options->stallAfter});
         UsbipLoader loader(device, options->vhci, kLayout, faults, report);
         const UsbipLoader::Ending ending = loader.run(STDIN_FILENO);
         return dump(flash, options->dumpPath) && ending != UsbipLoader::Ending::failed ? 0 : 1;
@@ -165,7 +170,8 @@ int main(int argc, char** argv) {
             return 0;
         }
 
-        DfuseDevice device(flash, {options->pollTimeoutMs, options->failWriteAfter});
+        DfuseDevice device(flash,
+                           {options->pollTimeoutMs, options->failWriteAfter, options->stallAfter});
         UsbipLoader loader(device, options->vhci, kLayout, faults, report);
         const UsbipLoader::Ending ending = loader.run(STDIN_FILENO);
         const std::string blocks = std::to_string(device.dataBlocksWritten()) + " blocks";

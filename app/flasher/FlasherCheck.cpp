@@ -25,7 +25,7 @@ FlasherCheck::Result FlasherCheck::run(const QString& launchPath, std::chrono::m
         return judge(launchPath, {});
     }
     const std::shared_ptr<MainThreadInbox> inbox = MainThreadInbox::create();
-    FlasherRun run(launchPath, {QStringLiteral("-V")});
+    FlasherRun run(launchPath, {QStringLiteral("-V")}, DfuseImage{});
     run.setGracePeriod(std::chrono::milliseconds(500));
     QVariantMap result;
     bool ended = false;

@@ -331,9 +331,9 @@ bool UpdateProcedure::waitUntilWritable() {
 // ---- The flasher run ----------------------------------------------------------------------
 
 void UpdateProcedure::startFlasherRun() {
-    auto run =
-        std::make_shared<FlasherRun>(FlasherRun::launchPathIn(controller_.flasherDirectory()),
-                                     FlasherRun::argumentsFor(path_, device_->portPath));
+    auto run = std::make_shared<FlasherRun>(
+        FlasherRun::launchPathIn(controller_.flasherDirectory()),
+        FlasherRun::argumentsFor(path_, device_->portPath), file_.image);
     run->setGracePeriod(settings_.flasherGrace);
     run->setProgressHandler([inbox = controller_.inbox(), owner = &controller_,
                              weak = std::weak_ptr<FlasherRun>(run)](const DfuProgress& progress) {
@@ -407,7 +407,8 @@ void UpdateProcedure::flasherProgress(const DfuProgress& progress) {
                     : tr("Writing element %1 of %2").arg(progress.element).arg(progress.elements);
     }
     progress_->setPhaseText(tr("%1… %2% of the firmware").arg(phase).arg(percent));
-    progress_->setProgressValue(progress.fraction);
+    // The clock may have gone further than the first bytes written: the bar never goes back.
+    progress_->setProgressValue(std::max(progress.fraction, progress_->progressValue()));
 }
 
 // ---- The end ----------------------------------------------------------------------------------

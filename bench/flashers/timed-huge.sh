@@ -3,5 +3,5 @@
 [ "$1" = -V ] && exec echo "dfu-util 0.11"
 dir=$(dirname "$0")
 yes 'Download	[=========================] 100%        16384 bytes' | head -c 52428800
-printf '\nDownload done.\nDone parsing DfuSe file\nSubmitting leave request...\n'
+printf '\nDownload done.\nDownload done.\nDone parsing DfuSe file\nSubmitting leave request...\n'
 date +%s%N > "$dir/exit-time"

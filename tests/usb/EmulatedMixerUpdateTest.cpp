@@ -52,6 +52,7 @@ const QString kTwoMixers = UpdateProcedure::kTwoMixersMessage;
 const QString kRecover = UpdateProcedure::kRecoveryQuestion;
 const QString kQuit = UpdateProcedure::kQuitQuestion;
 const QString kEnterLoader = "RECEIVED f0 60 07 10 4d f7";
+const QString kFileRefused = "The firmware file cannot be used, so nothing was sent to the mixer.";
 
 // Emulation is slow, the more so on a busy machine, and enumeration takes the USB stack's own
 // time: generous deadlines (each wait ends as soon as its condition holds).
@@ -79,6 +80,8 @@ struct UpdateCase {
     bool secondMixer = false;      // another mixer on the MIDI side
     // Quit or SIGTERM to the real program once the download runs; the next start finishes it.
     Ending ending = Ending::Outcome;
+    // A file tried first, which is refused before anything is sent (none when empty).
+    std::vector<dfutest::DfuseTarget> refusedFirst = {};
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -334,6 +337,12 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline))
         << "seen through the kernel's USB audio driver";
     plugInOtherBoards(c.otherLoaders);
+    if (!c.refusedFirst.empty()) {
+        const QString refused = files.filePath("refused.dfu");
+        dfutest::writeBinaryFile(refused.toStdString(), dfutest::makeDfuseFile(c.refusedFirst));
+        app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(refused)});
+        EXPECT_EQ(sendAndAnswer(c), QStringList{kFileRefused});
+    }
     if (c.secondMixer) {
         ASSERT_TRUE(otherMixer.start(VQ_STAND_IN_MIXER, {}, "READY", kDeadline));
         ASSERT_TRUE(waitUntil([&] { return app->mixersConnected() == 2; }, kDeadline));
@@ -346,7 +355,7 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
                                      : sendAndAnswer(c, c.ending == Ending::Quit);
     EXPECT_EQ(messages, c.messages) << mixer.output().toStdString();
     EXPECT_EQ(mixer.lines("RECEIVED"), c.secondMixer ? QStringList{} : QStringList{kEnterLoader})
-        << "exactly once, and only to the one mixer";
+        << "exactly once, only to the one mixer, and never for a refused file";
     EXPECT_TRUE(otherMixer.lines("RECEIVED").isEmpty());
     EXPECT_EQ(mixer.lines("LOADER plugged in").size(), c.restarts ? 1 : 0);
     if (c.ending != Ending::Outcome) {
@@ -371,7 +380,9 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
 INSTANTIATE_TEST_SUITE_P(
     Mixers, EmulatedMixerUpdate,
     ::testing::Values(
-        // Another vendor's loader waits in DFU mode all along: dfu-util never touches it.
+        // Another vendor's loader waits in DFU mode all along: dfu-util never touches it. A file
+        // with a target for alternate setting 1 is tried first: dfu-util would write the first
+        // target, skip the second and report success; it is refused before the SysEx.
         UpdateCase{"Healthy",
                    {},
                    false,
@@ -379,7 +390,11 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    false,
                    {kConfirm, kReplug, kInProgress, kComplete},
-                   {"2e3c"}},
+                   {"2e3c"},
+                   false,
+                   Ending::Outcome,
+                   {{0, "Internal Flash", firmwareElements()},
+                    {1, "Option Bytes", {{0x1FFFF800, dfutest::patternBytes(16, 4)}}}}},
         // The user answers the replug request at once; the loader enumerates seconds later and
         // the updater waits for it, while another STM32 board already waits in its loader.
         UpdateCase{"LoaderComesLate",

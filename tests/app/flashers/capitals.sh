@@ -1,4 +1,4 @@
 #!/bin/sh
-# The success phrase in capital letters.
+# The phrases in capital letters, one "Download done." per element of the tests' image.
 [ "$1" = -V ] && exec echo "dfu-util 0.11"
-echo "DOWNLOAD DONE."
+printf 'DOWNLOAD DONE.\nDOWNLOAD DONE.\nDOWNLOAD DONE.\nSUBMITTING LEAVE REQUEST...\n'

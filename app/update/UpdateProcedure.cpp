@@ -88,7 +88,7 @@ void UpdateProcedure::run() {
     modal_ = &modal;
     modal.begin();
     if (!quitRequested_ && (recovery_ || findLoader()) && !quitRequested_ && waitUntilWritable() &&
-        !quitRequested_) {
+        !quitRequested_ && checkFit()) {
         setPhase(tr("Starting the flasher…"));
         startFlasherRun();
         if (!quitRequested_) {
@@ -326,6 +326,19 @@ bool UpdateProcedure::waitUntilWritable() {
         return false;
     }
     return true;
+}
+
+bool UpdateProcedure::checkFit() {
+    // The loader names the memory it can write (its alternate setting 0): an element outside it
+    // would fail half-way through the write.
+    const QString problem = DfuFileCheck::fitProblem(file_.image, device_->memoryLayout);
+    if (problem.isEmpty()) {
+        return true;
+    }
+    systemLog(QStringLiteral("Firmware file refused for %1 (\"%2\"): %3")
+                  .arg(device_->describe(), device_->memoryLayout, problem));
+    fail({problem});
+    return false;
 }
 
 // ---- The flasher run ----------------------------------------------------------------------

@@ -124,6 +124,7 @@ private:
     void restartMixer();
     bool findLoader();
     bool waitUntilWritable();
+    bool checkFit();
     void startFlasherRun();
     void endFlasherRun();
     void showOutcome();

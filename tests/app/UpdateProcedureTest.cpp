@@ -645,6 +645,8 @@ const DfuDevice kOtherBoard = FakeUsbBus::device("1-1", 5);
 const DfuDevice kOtherVendor = FakeUsbBus::device("1-2", 6, 0x2E3C);
 const DfuDevice kMixerLoader = FakeUsbBus::device("1-4", 9);
 const DfuDevice kSecondLoader = FakeUsbBus::device("1-5", 10);
+// A loader of 64 KiB: the first element of the image (70000 bytes) runs past it.
+const DfuDevice kSmallLoader = FakeUsbBus::device("1-4", 9, 0x0483, "@Flash /0x08000000/04*016Kg");
 
 class TheLoaderOfThisUpdate : public UpdateProcedureTest,
                               public ::testing::WithParamInterface<BusCase> {};
@@ -799,6 +801,21 @@ INSTANTIATE_TEST_SUITE_P(
                 false,
                 "record-argv.sh",
                 QStringList{kConfirm, kReplug} + UpdateOutcome::messages(Kind::PermissionDenied),
+                nullptr,
+                true,
+                -1},
+        // The loader's memory, as it names it, cannot hold the image: dfu-util is not run.
+        BusCase{"FileDoesNotFit",
+                1,
+                {},
+                {kSmallLoader},
+                0,
+                0,
+                false,
+                "record-argv.sh",
+                {kConfirm, kReplug,
+                 "The firmware file does not fit this device: the element at 0x08000000 (70000 "
+                 "byte(s)) lies outside the memory its update mode can write."},
                 nullptr,
                 true,
                 -1},

@@ -23,11 +23,15 @@ public:
         }
     }
 
-    static DfuDevice device(const char* port, int address, uint16_t vendor = 0x0483) {
+    static DfuDevice device(const char* port, int address, uint16_t vendor = 0x0483,
+                            const char* memory = kMixerMemory) {
         DfuDevice d{1, address, QString::fromLatin1(port), vendor, 0xDF11};
         d.productName = QStringLiteral("STM32  BOOTLOADER");
+        d.memoryLayout = QString::fromLatin1(memory);
         return d;
     }
+    static constexpr const char* kMixerMemory =
+        "@Internal Flash  /0x08000000/04*016Kg,01*064Kg,07*128Kg";
 
     std::vector<DfuDevice> present;   // there all along
     std::vector<DfuDevice> appearing; // there from look appearAfter + 1 after arm()

@@ -1,22 +1,27 @@
 #include "AppDelegate.h"
 
+#include "DeviceWatch.h"
 #include "DfuFileCheck.h"
 #include "FlasherRun.h"
+#include "InterruptedUpdate.h"
 #include "MainWindow.h"
+#include "ProgressDLG.h"
 #include "SystemLog.h"
-#include "UsbDevicePresence.h"
 
 #include <QAction>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDialog>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QMenu>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 namespace {
 
@@ -84,13 +89,21 @@ void addMessageOnTop(QFileDialog& dialog, const QString& message) {
 
 AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& window, QObject* parent)
     : QObject(parent), service_(std::move(service)), inbox_(MainThreadInbox::create()),
-      usbDevices_(UsbDevicePresence::sysfs()), midiRetry_(new QTimer(this)) {
+      deviceWatch_(std::make_unique<DeviceWatch>(UsbDeviceSource::platformDefault())),
+      midiRetry_(new QTimer(this)) {
     midiRetry_->setInterval(std::chrono::seconds(2));
     connect(midiRetry_, &QTimer::timeout, this, &AppDelegate::midiRetryTick);
-    setWindow(&window);
-    setFilePath(window.filePath());
-    setDeviceFoundText(window.deviceFoundText());
-    setSendFile(window.sendFile());
+    // A loader coming or going changes the recovery state; during an update the update itself
+    // looks at the bus, and the status line stays as the update left it.
+    connect(deviceWatch_.get(), &DeviceWatch::changed, this, [this] {
+        if (update_ == nullptr) {
+            checkMirtMidiDevice();
+        }
+    });
+    window_.store(&window);
+    filePath_.store(window.filePath());
+    deviceFoundText_.store(window.deviceFoundText());
+    sendFile_.store(window.sendFile());
     connectWindow(window);
 }
 
@@ -103,11 +116,6 @@ AppDelegate::~AppDelegate() {
         }
     }
     inbox_->close();
-    // A flasher still running (the application was ended from outside) is stopped and reaped.
-    if (flasherThread_.joinable()) {
-        flasherRun_->stop();
-        flasherThread_.join();
-    }
     // Send threads read `midi`; they end before it goes, so none holds the last reference.
     waitForSends();
     if (const std::shared_ptr<ZelMidi> midi = midi_.exchange(nullptr)) {
@@ -159,6 +167,29 @@ void AppDelegate::applicationDidFinishLaunching() {
     setDeviceFound(0);
     updateFilePath(nullptr);
     enableMIDI();
+    showInterruptedUpdate();
+}
+
+void AppDelegate::showInterruptedUpdate() {
+    const std::optional<QString> firmware =
+        InterruptedUpdate(updateSettings_.stateDirectory).recorded();
+    if (!firmware) {
+        return;
+    }
+    systemLog(QStringLiteral("The last update (of %1) was interrupted").arg(*firmware));
+    // Not blocking: the window and the device check go on behind it.
+    auto* box = new QMessageBox(window());
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setIcon(QMessageBox::Warning);
+    box->addButton(tr("OK"), QMessageBox::AcceptRole);
+    box->setText(tr("The last update was interrupted, so the mixer's firmware may be "
+                    "incomplete."));
+    box->setInformativeText(
+        tr("If the mixer waits in its USB update mode, keep it connected, choose the firmware "
+           "(%1) and press Send: the updater then writes it without restarting the mixer.")
+            .arg(*firmware));
+    box->setWindowModality(Qt::WindowModal);
+    box->open();
 }
 
 void AppDelegate::applicationWillTerminate() {
@@ -172,10 +203,15 @@ void AppDelegate::enableMIDI() {
     if (const std::shared_ptr<ZelMidi> old = midi_.exchange(midi)) {
         old->setDelegate(nullptr);
     }
-    midi->setNetworkEnabled(true);
+    // It only writes a line, once per run: sessions made again later do not repeat it.
+    if (!networkOptionLogged_) {
+        midi->setNetworkEnabled(true);
+        networkOptionLogged_ = true;
+    }
     midi->setDelegate(this);
-    // Without a client the session sees nothing; a new one is tried until the system is there.
-    if (midi->clientCreateStatus() != 0) {
+    // Without a client the session sees nothing; the system is tried until it is there.
+    midiRetryStatus_ = midi->clientCreateStatus();
+    if (midiRetryStatus_ != 0) {
         midiRetry_->start();
     } else {
         midiRetry_->stop();
@@ -193,6 +229,20 @@ void AppDelegate::midiRetryTick() {
         midiRetry_->stop();
         return;
     }
+    // A bare client tells whether the system is there now; only a change makes a new session,
+    // whose lines then tell the new state once.
+    MIDIClientRef probe = 0;
+    const OSStatus status =
+        service_->clientCreate(QStringLiteral("ZelMidi MIDI Client"), nullptr, nullptr, &probe);
+    if (status == 0 && probe != 0) {
+        service_->clientDispose(probe);
+    }
+    if (status == midiRetryStatus_) {
+        return;
+    }
+    systemLog(status == 0 ? QStringLiteral("The MIDI system is available now")
+                          : QStringLiteral("The MIDI system is still not available: %1")
+                                .arg(midiProblem(status)));
     enableMIDI();
 }
 
@@ -255,20 +305,82 @@ uint8_t AppDelegate::checkMirtMidiDevice() {
             // Not the same as an unplugged mixer: nothing can be seen at all.
             label->setText(
                 tr("MIDI system not available (%1)").arg(midiProblem(midi->clientCreateStatus())));
+        } else if (deviceFound() != 0) {
+            label->setText(tr(kDeviceConnectedText));
+        } else if (const std::optional<DfuDevice> loader = recoveryLoader()) {
+            label->setText(tr("A device waits in USB update mode: %1. If it is the MIRT VQ320 "
+                              "after an interrupted update, Send writes the firmware to it.")
+                               .arg(loader->describe()));
+        } else if (const auto loaders = deviceWatch_->loaders().size(); loaders > 1) {
+            label->setText(tr("%1 devices wait in USB update mode. To finish the update of the "
+                              "MIRT VQ320, leave only the mixer connected.")
+                               .arg(loaders));
         } else {
-            label->setText(tr(deviceFound() != 0 ? kDeviceConnectedText : kDeviceNotFoundText));
+            label->setText(tr(kDeviceNotFoundText));
         }
     }
     updateSendButton();
     return deviceFound();
 }
 
+std::optional<DfuDevice> AppDelegate::recoveryLoader() const {
+    if (deviceFound() != 0) {
+        return std::nullopt;
+    }
+    const std::vector<DfuDevice> loaders = deviceWatch_->loaders();
+    if (loaders.size() != 1) {
+        return std::nullopt;
+    }
+    return loaders.front();
+}
+
 void AppDelegate::updateSendButton() {
-    // fileLoaded is read only when the device is there.
-    const bool enabled = deviceFound() != 0 && fileLoaded() != 0;
+    // fileLoaded is read only when there is something to write to.
+    const bool target = deviceFound() != 0 || recoveryLoader().has_value();
+    const bool enabled = target && fileLoaded() != 0 && flasherProblem_.isEmpty();
     if (QPushButton* button = sendFile()) {
         button->setEnabled(enabled);
     }
+}
+
+int AppDelegate::mixersConnected() const {
+    const std::shared_ptr<ZelMidi> midi = this->midi();
+    if (midi == nullptr) {
+        return 0;
+    }
+    // Two mixers of one model show the same names; one mixer's ports have names of their own.
+    const auto most = [](const QStringList& names) {
+        std::map<QString, int> counts;
+        int highest = 0;
+        for (const QString& name : names) {
+            if (name.contains(QLatin1StringView(kDeviceMatchKey), Qt::CaseInsensitive)) {
+                highest = std::max(highest, ++counts[name]);
+            }
+        }
+        return highest;
+    };
+    QStringList sources;
+    for (const auto& source : midi->sources()) {
+        sources << source->name();
+    }
+    QStringList destinations;
+    for (const auto& destination : midi->destinations()) {
+        destinations << destination->name();
+    }
+    return std::max(most(sources), most(destinations));
+}
+
+std::vector<std::shared_ptr<ZelMidiDestination>> AppDelegate::mixerDestinations() const {
+    std::vector<std::shared_ptr<ZelMidiDestination>> found;
+    if (const std::shared_ptr<ZelMidi> midi = this->midi()) {
+        for (const auto& destination : midi->destinations()) {
+            if (destination->name().contains(QLatin1StringView(kDeviceMatchKey),
+                                             Qt::CaseInsensitive)) {
+                found.push_back(destination);
+            }
+        }
+    }
+    return found;
 }
 
 void AppDelegate::updateFilePath(const std::shared_ptr<const QUrl>& url) {
@@ -419,8 +531,9 @@ void AppDelegate::sendMidiSysEx(const uint8_t* payload, uint8_t length) {
 
     reapFinishedSends();
     auto done = std::make_shared<std::atomic<bool>>(false);
-    std::thread thread([this, frame, done] {
-        sendMidiDataInBackground(frame);
+    // Chosen here, where the lists live: only the mixer is told to restart, no other synth.
+    std::thread thread([this, frame, done, midi = midi(), targets = mixerDestinations()] {
+        sendMidiDataInBackground(frame, midi, targets);
         done->store(true, std::memory_order_release);
     });
     sendThreads_.push_back({std::move(thread), std::move(done)});
@@ -432,11 +545,17 @@ void AppDelegate::sendMidiSysEx(const uint8_t* payload, uint8_t length) {
     systemLog(QStringLiteral("Sending SysEx: [%1]").arg(text));
 }
 
-void AppDelegate::sendMidiDataInBackground(QByteArray frame) {
-    // This thread's own reference: the session stays valid for the whole send.
-    if (const std::shared_ptr<ZelMidi> midi = this->midi()) {
-        midi->sendBytes(reinterpret_cast<const uint8_t*>(frame.constData()),
-                        static_cast<uint32_t>(frame.size()));
+void AppDelegate::sendMidiDataInBackground(
+    const QByteArray& frame, const std::shared_ptr<ZelMidi>& midi,
+    const std::vector<std::shared_ptr<ZelMidiDestination>>& targets) {
+    // This thread's own reference: the session the destinations belong to stays valid for the
+    // whole send.
+    if (midi == nullptr) {
+        return;
+    }
+    for (const auto& destination : targets) {
+        destination->sendBytes(reinterpret_cast<const uint8_t*>(frame.constData()),
+                               static_cast<uint32_t>(frame.size()));
     }
 }
 
@@ -496,6 +615,10 @@ void AppDelegate::locateFileCompleted(int response, const QList<QUrl>& urls) {
     }
     setFirmwareURL(std::make_shared<const QUrl>(urls.first()));
     updateFilePath(firmwareURL());
+    // A flasher that failed before may have been reinstalled meanwhile.
+    if (!flasherProblem_.isEmpty()) {
+        checkFlasher();
+    }
     showFileSummary();
 }
 
@@ -507,7 +630,7 @@ void AppDelegate::showFileSummary() {
     }
     const DfuFileCheck::Result file = DfuFileCheck::checkFile(url->toLocalFile());
     fileSummary_ = file.ok ? file.summary : tr("Not usable: %1").arg(file.problem);
-    main->statusBar()->showMessage(fileSummary_);
+    main->statusBar()->showMessage(flasherProblem_.isEmpty() ? fileSummary_ : flasherProblem_);
 }
 
 bool AppDelegate::validateMenuItem(QAction* item) const {
@@ -516,5 +639,6 @@ bool AppDelegate::validateMenuItem(QAction* item) const {
         return true;
     }
     const std::shared_ptr<const QUrl> url = firmwareURL();
-    return url != nullptr && url->isLocalFile();
+    return url != nullptr && url->isLocalFile() && fileLoaded() != 0 &&
+           (deviceFound() != 0 || recoveryLoader().has_value()) && flasherProblem_.isEmpty();
 }

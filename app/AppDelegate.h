@@ -4,9 +4,11 @@
 #pragma once
 
 #include "AtomicShared.h"
+#include "DfuDevice.h"
 #include "DfuProgressParser.h"
-#include "FlasherOutputScanner.h"
+#include "FlasherCheck.h"
 #include "MainThreadInbox.h"
+#include "UpdateProcedure.h"
 #include "ZelMidi.h"
 
 #include <QByteArray>
@@ -28,20 +30,18 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
-class DfuFileCheck;
-struct DfuseImage;
+class DeviceWatch;
 class FlasherRun;
 class MainWindow;
-class QTimer;
-class UsbDevicePresence;
 class ProgressDLG;
 class QAction;
-class QFileDialog;
 class QEventLoop;
-
+class QFileDialog;
+class QTimer;
 // A weak reference to a widget behind an atomic accessor: readers get their own QPointer copy.
 template <typename T> class AtomicWeak {
 public:
@@ -77,35 +77,26 @@ public:
     ~AppDelegate() override;
 
     // ---- Application delegate -----------------------------------------------------------------
+    // Also says so when the last update was interrupted (the mixer may wait in its loader).
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
 
     // ---- Members (atomic accessors for object members) ----------------------------------------
+    // The widgets are set once, from the window; the update's members are the update's own.
     QPointer<QMainWindow> window() const { return window_.load(); }
-    void setWindow(QMainWindow* window) { window_.store(window); }
     QPointer<QLineEdit> filePath() const { return filePath_.load(); }
-    void setFilePath(QLineEdit* field) { filePath_.store(field); }
     QPointer<QLabel> deviceFoundText() const { return deviceFoundText_.load(); }
-    void setDeviceFoundText(QLabel* label) { deviceFoundText_.store(label); }
     // The Send button (the action of the same name is sendFile(QObject*)).
     QPushButton* sendFile() const { return sendFile_.load(); }
-    void setSendFile(QPushButton* button) { sendFile_.store(button); }
     std::shared_ptr<const QUrl> firmwareURL() const { return firmwareURL_.load(); }
     void setFirmwareURL(std::shared_ptr<const QUrl> url) { firmwareURL_.store(std::move(url)); }
     std::shared_ptr<ZelMidi> midi() const { return midi_.load(); }
-    void setMidi(std::shared_ptr<ZelMidi> midi) { midi_.store(std::move(midi)); }
-    int32_t taskReturnErr() const { return taskReturnErr_; }
-    void setTaskReturnErr(int32_t err) { taskReturnErr_ = err; }
-    std::shared_ptr<const QString> taskOutputString() const { return taskOutputString_.load(); }
-    void setTaskOutputString(std::shared_ptr<const QString> text) {
-        taskOutputString_.store(std::move(text));
-    }
-    QEventLoop* session() const { return session_; }
-    void setSession(QEventLoop* session) { session_ = session; }
-    std::shared_ptr<ProgressDLG> progressDLG() const { return progressDLG_.load(); }
-    void setProgressDLG(std::shared_ptr<ProgressDLG> dialog) {
-        progressDLG_.store(std::move(dialog));
-    }
+    // The last update's result code and flasher output (of the one under way, while it runs).
+    int32_t taskReturnErr() const;
+    std::shared_ptr<const QString> taskOutputString() const;
+    // While an update waits behind its progress window: the wait, and the window.
+    QEventLoop* session() const;
+    std::shared_ptr<ProgressDLG> progressDLG() const;
     uint8_t fileLoaded() const { return fileLoaded_; }
     void setFileLoaded(uint8_t loaded) { fileLoaded_ = loaded; }
     uint8_t deviceFound() const { return deviceFound_; }
@@ -116,13 +107,19 @@ public:
     void disableMIDI();
     void resetMIDI();
     QStringList listAllInterfaces() const;
+    // The status line: the mixer, a loader waiting for recovery, or neither; then the button.
     uint8_t checkMirtMidiDevice();
+    // Send needs a file, a working flasher, and the mixer or a single loader waiting for it.
     void updateSendButton();
     // Shows the URL's decoded file-system path, or "-" without a URL.
     void updateFilePath(const std::shared_ptr<const QUrl>& url);
     // Whether a source (destination) name begins with `text`, literally (UTF-16, case counts).
     uint8_t isConnectedToMIDIIn(const QString& text) const;
     uint8_t isConnectedToMIDIOut(const QString& text) const;
+    // How many mixers the MIDI side shows: two identical mixers show the same endpoint names.
+    int mixersConnected() const;
+    // The USB devices in DFU mode, kept current; tests replace its source.
+    DeviceWatch& deviceWatch() const { return *deviceWatch_; }
 
     // ---- ZelMidiDelegate (main thread) --------------------------------------------------------
     void midiSourceAdded(ZelMidi& midi, const std::shared_ptr<ZelMidiSource>& source) override;
@@ -143,19 +140,19 @@ public:
     virtual void midiSysExReceived(const MIDIPacket* record);
 
     // ---- SysEx sending ------------------------------------------------------------------------
-    // Main thread: frames F0 payload F7 and sends it on a new thread; logs the frame. A payload
-    // over kMaxSysExPayload bytes would overflow the frame: it is refused with a log line.
+    // Main thread: frames F0 payload F7 and sends it on a new thread to the mixer's destinations
+    // only (their names hold "MIRT"); logs the frame. A payload over kMaxSysExPayload bytes would
+    // overflow the frame: it is refused with a log line.
     void sendMidiSysEx(const uint8_t* payload, uint8_t length);
-    // On its own short-lived thread: sends the frame through the session, if there is one.
-    void sendMidiDataInBackground(QByteArray frame);
     // Main thread: waits for every send thread started so far (tests, shutdown).
     void waitForSends();
 
     // ---- Firmware file selection (main thread) ------------------------------------------------
     void locateFile(QObject* sender);
-    // The file dialog's completion: response 1 (QDialog::Accepted) with the chosen URLs.
+    // The file dialog's completion: response 1 (QDialog::Accepted) with the chosen URLs. Checks
+    // the flasher again, so one reinstalled meanwhile enables Send.
     void locateFileCompleted(int response, const QList<QUrl>& urls);
-    // Menu validation: the send command is enabled only with a file URL; others always.
+    // Menu validation: the send command is enabled when Send is; others always.
     bool validateMenuItem(QAction* item) const;
     // What the chosen file holds, or what is wrong with it, as shown in the window.
     const QString& fileSummary() const { return fileSummary_; }
@@ -163,42 +160,58 @@ public:
     // The inbox through which other threads hand work to the main thread.
     const std::shared_ptr<MainThreadInbox>& inbox() const { return inbox_; }
 
-    // ---- Update procedure (AppDelegateUpdate.cpp) ---------------------------------------------
-    // Checks the file, asks for confirmation, sends the SysEx, asks for the replug, waits for
-    // the loader, runs the flasher behind the progress window and shows the outcome. Refused
-    // while an update (and so a flasher) is under way.
+    // ---- Update procedure (app/update/UpdateProcedure) ----------------------------------------
+    // Runs one UpdateProcedure for the chosen file. Refused while one (and so a flasher) is under
+    // way.
     void sendFile(QObject* sender);
-    // Runs one flasher on the calling thread and posts its result to the main thread.
-    void startTask();
+    // The flasher thread's body: runs the update's flasher and queues its result for taskEnded.
+    void startTask(const std::shared_ptr<FlasherRun>& run);
+    // Main thread: a flasher run's result, for the update under way.
     void taskEnded(const QVariantMap& result);
-    void setPassPeriod(std::chrono::milliseconds period);
-    std::chrono::milliseconds passPeriod() const;
-    void setFlasherDirectory(const QString& dir);
+    // The timing and places every update uses (tests shorten the periods).
+    UpdateProcedure::Settings& updateSettings() { return updateSettings_; }
+    // Runs `dfu-util -V` and logs what it found; Send stays disabled while it fails.
+    void checkFlasher();
+    // The flasher's directory: the setting, else the running executable's.
     QString flasherDirectory() const;
-    // How long a stopped flasher has between SIGTERM and SIGKILL.
-    void setFlasherGracePeriod(std::chrono::milliseconds grace) { flasherGrace_ = grace; }
-    // Where the update looks for the loader after the replug, how often and for how long.
-    void setUsbDevicePresence(std::shared_ptr<UsbDevicePresence> devices);
-    void setLoaderWait(std::chrono::milliseconds limit, std::chrono::milliseconds pollPeriod);
+    // Why the MIDI system is not available, from the client creation's status.
+    static QString midiProblem(OSStatus status);
     // Whether an update is under way (from the file check to the last alert).
-    bool updateRunning() const { return updateRunning_; }
+    bool updateRunning() const { return update_ != nullptr; }
     // Quit, from the menu or the window: during an update it asks first, then stops the flasher
     // and quits once it has been reaped.
     void requestQuit();
+    // SIGINT, SIGTERM or SIGHUP: the same quit, without a question.
+    void signalReceived(int signal);
     // What quitting does; QCoreApplication::quit unless a test injects its own.
     void setQuitFunction(std::function<void()> quit) { quit_ = std::move(quit); }
 
     // ---- MIDI availability ----------------------------------------------------------------------
-    // While the session has no client, a new session is tried this often.
+    // While the session has no client, the MIDI system is tried this often.
     void setMidiRetryPeriod(std::chrono::milliseconds period);
-    // Why the MIDI system is not available, from the client creation's status.
-    static QString midiProblem(OSStatus status);
 
 private:
+    friend class UpdateProcedure;
+
+    // The loader waiting in USB update mode when no mixer is on the MIDI side and exactly one
+    // 0483:df11 is on the bus: Send then writes it (recovery after an interrupted update).
+    std::optional<DfuDevice> recoveryLoader() const;
     void connectWindow(MainWindow& window);
     void reapFinishedSends();
+    // On its own short-lived thread: sends the frame to each destination, holding the session.
+    void sendMidiDataInBackground(const QByteArray& frame, const std::shared_ptr<ZelMidi>& midi,
+                                  const std::vector<std::shared_ptr<ZelMidiDestination>>& targets);
+    // The destinations whose names hold "MIRT".
+    std::vector<std::shared_ptr<ZelMidiDestination>> mixerDestinations() const;
+    void showFileSummary();
+    void flasherChecked(const FlasherCheck::Result& result);
+    void flasherProgress(const std::weak_ptr<FlasherRun>& run, const DfuProgress& progress);
+    void showInterruptedUpdate();
+    void midiRetryTick();
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
-    // The twelve members, in their order.
+    // The twelve members, in their order (the update's are in the update under way, or kept
+    // from the last one).
     AtomicWeak<QMainWindow> window_;
     AtomicWeak<QLineEdit> filePath_;
     AtomicWeak<QLabel> deviceFoundText_;
@@ -207,8 +220,6 @@ private:
     AtomicShared<ZelMidi> midi_;
     int32_t taskReturnErr_ = 0;
     AtomicShared<const QString> taskOutputString_;
-    QEventLoop* session_ = nullptr; // not owned
-    AtomicShared<ProgressDLG> progressDLG_;
     uint8_t fileLoaded_ = 0;
     uint8_t deviceFound_ = 0;
 
@@ -235,39 +246,13 @@ private:
     };
     std::vector<SendThread> sendThreads_; // main thread only
 
-    // ---- Update procedure state ----
-    // Main thread: a run's result. Only the latest run's result is taken (see the .cpp).
-    void flasherRunEnded(uint64_t run, const QVariantMap& result);
-
-    // Dialogs of the update (main thread).
-    void showFileSummary();
-    void showFileProblem(const QString& path, const QString& problem);
-    bool confirmUpdate(const QString& path, const QString& summary);
-    void waitForLoader();
-    void startFlasherRun(const DfuseImage& image);
-    void endFlasherRun();
-    void flasherProgress(uint64_t run, const DfuProgress& progress);
-    void midiRetryTick();
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
-    std::chrono::milliseconds passPeriod_{1000};
-    std::chrono::milliseconds flasherGrace_{2000};
-    std::chrono::milliseconds loaderWaitLimit_{30000};
-    std::chrono::milliseconds loaderPollPeriod_{100};
-    std::shared_ptr<UsbDevicePresence> usbDevices_;
-    std::shared_ptr<FlasherRun> flasherRun_; // the run under way (main thread)
-    std::thread flasherThread_;              // its thread, joined once its result is in
-    bool runEnded_ = true;                   // the current run's result has arrived
-    bool realProgress_ = false;              // the flasher has reported measurable progress
-    bool quitRequested_ = false;             // quit once the update has wound up
-    FlasherVerdict lastVerdict_ = FlasherVerdict::TransferNotCompleted;
-    QPointer<QEventLoop> loaderWait_; // the wait for the loader, while it runs
-    QPointer<QEventLoop> runEndWait_; // the wait for a stopped flasher's end
-    QTimer* midiRetry_ = nullptr;     // owned by this object
+    std::unique_ptr<DeviceWatch> deviceWatch_;
+    UpdateProcedure::Settings updateSettings_;
+    UpdateProcedure* update_ = nullptr; // the update under way (main thread)
+    QString flasherProblem_;            // why the last flasher check failed; empty: it did not
+    QTimer* midiRetry_ = nullptr;       // owned by this object
+    OSStatus midiRetryStatus_ = 0;      // what the last try of the MIDI system said
+    bool networkOptionLogged_ = false;  // the session's network line is written once per run
     QString fileSummary_;
     std::function<void()> quit_ = [] { QCoreApplication::quit(); };
-    mutable std::mutex flasherDirectoryMutex_;
-    QString flasherDirectory_;                  // empty: the running executable's directory
-    std::atomic<uint64_t> flasherRunNumber_{0}; // the latest run; 0 before the first
-    bool updateRunning_ = false;                // sendFile is under way (main thread)
 };

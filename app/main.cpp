@@ -6,7 +6,7 @@
 #include "FirstFrame.h"
 #include "FlasherRun.h"
 #include "MainWindow.h"
-#include "SystemLog.h"
+#include "QuitSignals.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,18 +35,6 @@ CommandLine readCommandLine(int& argc, char** argv) {
 QString flasherFound(const AppDelegate& delegate) {
     const QFileInfo flasher(FlasherRun::launchPathIn(delegate.flasherDirectory()));
     return flasher.isExecutable() ? flasher.canonicalFilePath() : QString();
-}
-
-// Logs which flasher an update will run, so that a missing one shows before any update.
-void logFlasher(const AppDelegate& delegate) {
-    const QFileInfo flasher(FlasherRun::launchPathIn(delegate.flasherDirectory()));
-    if (flasher.isExecutable()) {
-        systemLog(QStringLiteral("Flasher: %1 (%2)")
-                      .arg(flasher.absoluteFilePath(), flasher.canonicalFilePath()));
-    } else {
-        systemLog(QStringLiteral("Flasher missing: %1 (updates cannot run)")
-                      .arg(flasher.absoluteFilePath()));
-    }
 }
 
 } // namespace
@@ -84,9 +72,12 @@ int main(int argc, char** argv) {
     AppDelegate delegate(MidiService::platformDefault(), window);
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &delegate,
                      [&delegate] { delegate.applicationWillTerminate(); });
-    logFlasher(delegate);
     QObject::connect(window.aboutAction(), &QAction::triggered, &window,
                      [&window, &delegate] { showAboutDialog(&window, flasherFound(delegate)); });
+    // Ctrl+C, kill and a logout take the quit path: a flasher under way is stopped and reaped.
+    QuitSignals quitSignals;
+    QObject::connect(&quitSignals, &QuitSignals::received, &delegate,
+                     [&delegate](int signal) { delegate.signalReceived(signal); });
 
     window.show();
     // Start-up runs right behind the window's first frame: the MIDI session (ALSA's configuration,
@@ -100,6 +91,8 @@ int main(int argc, char** argv) {
         bundled.addFile(QStringLiteral(":/icons/256.png"));
         QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("vq320-updater"), bundled));
         delegate.applicationDidFinishLaunching();
+        // Which flasher an update will run, so that a broken one shows before any update.
+        delegate.checkFlasher();
         if (!path.isEmpty()) {
             delegate.locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(path)});
         }

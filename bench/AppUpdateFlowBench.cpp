@@ -12,12 +12,13 @@
 //                                window being hidden
 // Run: build/dev/bench/bench_appupdateflowbench (Release gives the shipped figures).
 #include "AppDelegate.h"
+#include "DeviceWatch.h"
 #include "DfuseFile.h"
+#include "FakeUsbBus.h"
 #include "FlasherRun.h"
 #include "MainWindow.h"
 #include "ProgressDLG.h"
 #include "SimulatedMidiService.h"
-#include "UsbDevicePresence.h"
 
 #include <QAbstractButton>
 #include <QAbstractEventDispatcher>
@@ -36,11 +37,6 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-class AlwaysThere : public UsbDevicePresence {
-public:
-    bool isPresent(uint16_t, uint16_t) override { return true; }
-};
 
 int64_t realtimeNs() {
     timespec now{};
@@ -111,16 +107,24 @@ void wholeUpdate(benchmark::State& state, const char* script) {
     MainWindow window;
     AppDelegate delegate(sim, window);
     delegate.applicationDidFinishLaunching();
-    delegate.setFlasherDirectory(dir.path());
-    delegate.setUsbDevicePresence(std::make_shared<AlwaysThere>());
+    delegate.updateSettings().flasherDirectory = dir.path();
+    delegate.updateSettings().stateDirectory = dir.path();
+    // The mixer's loader appears once the replug request is answered.
+    auto usb = std::make_unique<FakeUsbBus>();
+    FakeUsbBus* bus = usb.get();
+    bus->appearing = {FakeUsbBus::device("1-4", 9)};
+    delegate.deviceWatch().setSource(std::move(usb));
     delegate.locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmware)});
 
     // Answers every box with its default button (Update, OK).
     QTimer answerer;
     answerer.setInterval(2);
-    QObject::connect(&answerer, &QTimer::timeout, [] {
+    QObject::connect(&answerer, &QTimer::timeout, [bus] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
             if (box->isVisible()) {
+                if (box->text().contains(QStringLiteral("replug"))) {
+                    bus->arm();
+                }
                 (box->defaultButton() ? box->defaultButton() : box->buttons().first())->click();
             }
         }
@@ -160,6 +164,7 @@ void wholeUpdate(benchmark::State& state, const char* script) {
         });
         answerer.start();
         sampler.start();
+        bus->disarm();
         delegate.sendFile(nullptr);
         sampler.stop();
         answerer.stop();

@@ -21,6 +21,8 @@ run_packages=(
     dpkg-dev
     # CRC-32 of firmware files (DFU suffix).
     zlib1g-dev
+    # The USB device watch: udev's monitor, whose events come once the access rules are applied.
+    libudev-dev
 )
 test_packages=(
     libgtest-dev

@@ -73,12 +73,23 @@ private:
     bool ok_ = false;
 };
 
-// The child leads a process group of its own, so stopping it reaches whatever it started.
+// The child leads a process group of its own, so stopping it reaches whatever it started. It
+// starts with no signal blocked and SIGTERM and SIGINT at their defaults, whatever this process
+// does with them, so that a stop reaches it.
 class SpawnAttributes {
 public:
     SpawnAttributes() {
+        sigset_t none;
+        sigset_t defaults;
+        sigemptyset(&none);
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGTERM);
+        sigaddset(&defaults, SIGINT);
         ok_ = posix_spawnattr_init(&attr_) == 0 && posix_spawnattr_setpgroup(&attr_, 0) == 0 &&
-              posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP) == 0;
+              posix_spawnattr_setsigmask(&attr_, &none) == 0 &&
+              posix_spawnattr_setsigdefault(&attr_, &defaults) == 0 &&
+              posix_spawnattr_setflags(&attr_, POSIX_SPAWN_SETPGROUP | POSIX_SPAWN_SETSIGMASK |
+                                                   POSIX_SPAWN_SETSIGDEF) == 0;
     }
     ~SpawnAttributes() { posix_spawnattr_destroy(&attr_); }
     SpawnAttributes(const SpawnAttributes&) = delete;
@@ -90,6 +101,20 @@ private:
     posix_spawnattr_t attr_{};
     bool ok_ = false;
 };
+
+// An ignored signal stays ignored in a spawned child, and only so can the flasher outlive a
+// closed pipe: should this program end without stopping it (killed outright), dfu-util then
+// gets EPIPE on its next progress line instead of dying half-way through the write. This
+// program itself has no use for SIGPIPE either: a write to a closed pipe fails with EPIPE.
+void ignoreSigpipe() {
+    static const bool ignored = [] {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigemptyset(&ignore.sa_mask);
+        return ::sigaction(SIGPIPE, &ignore, nullptr) == 0;
+    }();
+    (void)ignored;
+}
 
 QVariantMap failedResult() {
     QVariantMap result;
@@ -119,10 +144,14 @@ FlasherRun::~FlasherRun() {
     }
 }
 
-QStringList FlasherRun::argumentsFor(const QString& firmwarePath) {
-    return {QStringLiteral("-a"),        QStringLiteral("0"),  QStringLiteral("-d"),
-            QStringLiteral("0483:df11"), QStringLiteral("-s"), QStringLiteral(":leave"),
-            QStringLiteral("-D"),        firmwarePath};
+QStringList FlasherRun::argumentsFor(const QString& firmwarePath, const QString& devicePath) {
+    // ",0483:df11" names DFU-mode IDs: run-time IDs alone would leave every device already in
+    // DFU mode, of any vendor, a candidate.
+    return {QStringLiteral("-a"), QStringLiteral("0"),
+            QStringLiteral("-d"), QStringLiteral(",0483:df11"),
+            QStringLiteral("-p"), devicePath,
+            QStringLiteral("-s"), QStringLiteral(":leave"),
+            QStringLiteral("-D"), firmwarePath};
 }
 
 QString FlasherRun::launchPathIn(const QString& directory) {
@@ -204,6 +233,7 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
     }
     argv.push_back(nullptr);
 
+    ignoreSigpipe();
     pid_t child = 0;
     if (const int error = posix_spawn(&child, path.constData(), actions.get(), attributes.get(),
                                       argv.data(), environ);
@@ -321,6 +351,8 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
     result.insert(QString::fromLatin1(kOutputStringKey), outputText(arguments_, output));
     result.insert(QString::fromLatin1(kVerdictKey), static_cast<int>(verdict));
     result.insert(QString::fromLatin1(kStoppedKey), stopping);
+    result.insert(QString::fromLatin1(kExitCodeKey), exit.code);
+    result.insert(QString::fromLatin1(kSignalledKey), exit.signalled);
     *log << QLatin1String("command returned:\n") + output
          << (exit.signalled ? QStringLiteral("The flasher was ended by signal %1").arg(exit.code)
                             : QStringLiteral("The flasher exited with status %1").arg(exit.code));

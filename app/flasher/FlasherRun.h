@@ -2,7 +2,9 @@
 // standard output and standard error through one pipe. The output is judged and excerpted as it
 // arrives (FlasherOutputScanner, DfuProgressParser, OutputExcerpt), so a run holds a fixed amount
 // of memory whatever the flasher prints. A run can be stopped from any thread: the child (and
-// its process group) gets SIGTERM, then SIGKILL after a grace period; it is always reaped.
+// its process group) gets SIGTERM, then SIGKILL after a grace period; it is always reaped. The
+// child starts with SIGPIPE ignored and no signal blocked: should this program end without
+// stopping it, it finishes its write rather than dying on its next progress line.
 #pragma once
 
 #include "DfuProgressParser.h"
@@ -31,6 +33,9 @@ public:
     static constexpr const char* kVerdictKey = "verdict";
     // True when the run was stopped by stop().
     static constexpr const char* kStoppedKey = "stopped";
+    // How a run that started ended: its exit status, or the signal that ended it.
+    static constexpr const char* kExitCodeKey = "exitCode";
+    static constexpr const char* kSignalledKey = "signalled";
 
     // How the pipe is read; ::read unless a test injects a failure.
     using ReadFunction = ssize_t (*)(int fd, void* buffer, size_t size);
@@ -44,11 +49,13 @@ public:
     FlasherRun(const FlasherRun&) = delete;
     FlasherRun& operator=(const FlasherRun&) = delete;
 
-    // The eight arguments for the firmware file at `firmwarePath`, which is passed unchanged.
-    static QStringList argumentsFor(const QString& firmwarePath);
+    // The arguments that write the firmware file at `firmwarePath` (passed unchanged) into the
+    // one loader at `devicePath` (its bus-port path, dfu-util's -p): only a device in DFU mode
+    // with the loader's IDs at that path is a candidate.
+    static QStringList argumentsFor(const QString& firmwarePath, const QString& devicePath);
     // `directory`, a slash and the program name.
     static QString launchPathIn(const QString& directory);
-    // "Command sent: dfu-util -a 0 -d 0483:df11 \nCommand Output: <output>\n": the command
+    // "Command sent: dfu-util -a 0 -d ,0483:df11 \nCommand Output: <output>\n": the command
     // names only the first four arguments.
     static QString outputText(const QStringList& arguments, const QString& output);
 

@@ -59,10 +59,6 @@ Copyright (c) 2026 Mirt und die Mitwirkenden der Mirt VQ320 Firmware-Aktualisier
         <translation>Gerät Mirt VQ320 NICHT gefunden</translation>
     </message>
     <message>
-        <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
-        <translation>Bitte das USB-Kabel des MIRT VQ320 abziehen und wieder einstecken</translation>
-    </message>
-    <message>
         <source>no ALSA sequencer: /dev/snd/seq is missing or refused a client</source>
         <translation>kein ALSA-Sequencer: /dev/snd/seq fehlt oder hat einen Client abgelehnt</translation>
     </message>
@@ -83,70 +79,35 @@ Copyright (c) 2026 Mirt und die Mitwirkenden der Mirt VQ320 Firmware-Aktualisier
         <translation>Nicht verwendbar: %1</translation>
     </message>
     <message>
-        <source>Starting the flasher…</source>
-        <translation>Das Flash-Programm wird gestartet…</translation>
+        <source>The last update was interrupted, so the mixer&apos;s firmware may be incomplete.</source>
+        <translation>Die letzte Aktualisierung wurde unterbrochen, daher ist die Firmware des Mischpults möglicherweise unvollständig.</translation>
     </message>
     <message>
-        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
-        <translation>Die Firmware-Datei ist nicht verwendbar, daher wurde nichts an das Mischpult gesendet.</translation>
+        <source>If the mixer waits in its USB update mode, keep it connected, choose the firmware (%1) and press Send: the updater then writes it without restarting the mixer.</source>
+        <translation>Wenn das Mischpult im USB-Aktualisierungsmodus wartet, lassen Sie es angeschlossen, wählen Sie die Firmware (%1) und drücken Sie Senden: Das Programm schreibt sie dann, ohne das Mischpult neu zu starten.</translation>
     </message>
     <message>
-        <source>Update the MIRT VQ320 with this firmware?</source>
-        <translation>Den MIRT VQ320 mit dieser Firmware aktualisieren?</translation>
+        <source>A device waits in USB update mode: %1. If it is the MIRT VQ320 after an interrupted update, Send writes the firmware to it.</source>
+        <translation>Ein Gerät wartet im USB-Aktualisierungsmodus: %1. Wenn es der MIRT VQ320 nach einer unterbrochenen Aktualisierung ist, schreibt Senden die Firmware darauf.</translation>
     </message>
     <message>
-        <source>%1
-%2
-
-The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
-        <translation>%1
-%2
-
-Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiedereinschalten bringt es ohne Aktualisierung zurück.</translation>
+        <source>%1 devices wait in USB update mode. To finish the update of the MIRT VQ320, leave only the mixer connected.</source>
+        <translation>%1 Geräte warten im USB-Aktualisierungsmodus. Um die Aktualisierung des MIRT VQ320 abzuschließen, lassen Sie nur das Mischpult angeschlossen.</translation>
     </message>
     <message>
-        <source>Update</source>
-        <translation>Aktualisieren</translation>
+        <source>Send is disabled: %1 Reinstall dfu-util, then choose the firmware again.</source>
+        <translation>Senden ist deaktiviert: %1 Installieren Sie dfu-util neu und wählen Sie dann die Firmware erneut.</translation>
+    </message>
+</context>
+<context>
+    <name>DfuDevice</name>
+    <message>
+        <source>USB device</source>
+        <translation>USB-Gerät</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Abbrechen</translation>
-    </message>
-    <message>
-        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
-        <translation>Warten auf den Aktualisierungsmodus des Mischpults (USB-Gerät 0483:df11)…</translation>
-    </message>
-    <message>
-        <source>Erasing</source>
-        <translation>Löschen</translation>
-    </message>
-    <message>
-        <source>Writing</source>
-        <translation>Schreiben</translation>
-    </message>
-    <message>
-        <source>Erasing element %1 of %2</source>
-        <translation>Element %1 von %2 wird gelöscht</translation>
-    </message>
-    <message>
-        <source>Writing element %1 of %2</source>
-        <translation>Element %1 von %2 wird geschrieben</translation>
-    </message>
-    <message>
-        <source>An update is under way. Quit anyway?</source>
-        <translation>Eine Aktualisierung läuft. Trotzdem beenden?</translation>
-    </message>
-    <message>
-        <source>The flasher is stopped. The mixer stays in its update mode and can be updated again at once.</source>
-        <translation>Das Flash-Programm wird angehalten. Das Mischpult bleibt im Aktualisierungsmodus und kann sofort erneut aktualisiert werden.</translation>
-    </message>
-    <message>
-        <source>Quit</source>
-        <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>Continue the update</source>
-        <translation>Aktualisierung fortsetzen</translation>
+        <source>%1 (%2) at USB port %3</source>
+        <translation>%1 (%2) am USB-Anschluss %3</translation>
     </message>
 </context>
 <context>
@@ -293,6 +254,25 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
     </message>
 </context>
 <context>
+    <name>FlasherCheck</name>
+    <message>
+        <source>%1 is missing or cannot be started.</source>
+        <translation>%1 fehlt oder kann nicht gestartet werden.</translation>
+    </message>
+    <message>
+        <source>%1 -V did not finish.</source>
+        <translation>%1 -V endete nicht.</translation>
+    </message>
+    <message>
+        <source>%1 -V failed: %2</source>
+        <translation>%1 -V schlug fehl: %2</translation>
+    </message>
+    <message>
+        <source>no output</source>
+        <translation>keine Ausgabe</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Mirt VQ320 Firmware Updater</source>
@@ -405,6 +385,121 @@ Bitte warten und das USB-Kabel angeschlossen lassen.</translation>
     <message>
         <source>The flasher refused the firmware file: it does not fit the MIRT VQ320, and the firmware on the mixer may be incomplete. Turn the VQ320 off and on again, then repeat the procedure with the firmware file made for the VQ320.</source>
         <translation>Das Flash-Programm hat die Firmware-Datei abgelehnt: sie passt nicht zum MIRT VQ320, und die Firmware im Mischpult ist womöglich unvollständig. Schalten Sie das VQ320 aus und wieder ein und wiederholen Sie den Vorgang mit der für das VQ320 bestimmten Firmware-Datei.</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateProcedure</name>
+    <message>
+        <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
+        <translation>Bitte das USB-Kabel des MIRT VQ320 abziehen und wieder einstecken</translation>
+    </message>
+    <message>
+        <source>Starting the flasher…</source>
+        <translation>Das Flash-Programm wird gestartet…</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
+        <translation>Die Firmware-Datei ist nicht verwendbar, daher wurde nichts an das Mischpult gesendet.</translation>
+    </message>
+    <message>
+        <source>Update the MIRT VQ320 with this firmware?</source>
+        <translation>Den MIRT VQ320 mit dieser Firmware aktualisieren?</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aktualisieren</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Abbrechen</translation>
+    </message>
+    <message>
+        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
+        <translation>Warten auf den Aktualisierungsmodus des Mischpults (USB-Gerät 0483:df11)…</translation>
+    </message>
+    <message>
+        <source>Waiting for access to the mixer&apos;s update mode…</source>
+        <translation>Warten auf Zugriff auf den Aktualisierungsmodus des Mischpults…</translation>
+    </message>
+    <message>
+        <source>Erasing</source>
+        <translation>Löschen</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Schreiben</translation>
+    </message>
+    <message>
+        <source>Erasing element %1 of %2</source>
+        <translation>Element %1 von %2 wird gelöscht</translation>
+    </message>
+    <message>
+        <source>Writing element %1 of %2</source>
+        <translation>Element %1 von %2 wird geschrieben</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Beenden</translation>
+    </message>
+    <message>
+        <source>Continue the update</source>
+        <translation>Aktualisierung fortsetzen</translation>
+    </message>
+    <message>
+        <source>More than one MIRT VQ320 is connected, so nothing was sent. Leave only the mixer to update connected, then press Send again.</source>
+        <translation>Mehr als ein MIRT VQ320 ist angeschlossen, daher wurde nichts gesendet. Lassen Sie nur das zu aktualisierende Mischpult angeschlossen und drücken Sie dann erneut Senden.</translation>
+    </message>
+    <message>
+        <source>Two devices entered USB update mode at once, so the updater cannot tell which one is the MIRT VQ320 and wrote nothing. Disconnect the other device, keep the mixer connected and press Send again.</source>
+        <translation>Zwei Geräte sind gleichzeitig in den USB-Aktualisierungsmodus gewechselt, daher kann das Programm nicht erkennen, welches der MIRT VQ320 ist, und hat nichts geschrieben. Trennen Sie das andere Gerät, lassen Sie das Mischpult angeschlossen und drücken Sie erneut Senden.</translation>
+    </message>
+    <message>
+        <source>The flasher dfu-util is missing or does not work, so nothing was sent to the mixer. Reinstall the updater, or Debian&apos;s dfu-util package (sudo apt install --reinstall dfu-util), then choose the firmware again.</source>
+        <translation>Das Flash-Programm dfu-util fehlt oder funktioniert nicht, daher wurde nichts an das Mischpult gesendet. Installieren Sie das Aktualisierungsprogramm oder Debians Paket dfu-util neu (sudo apt install --reinstall dfu-util) und wählen Sie dann die Firmware erneut.</translation>
+    </message>
+    <message>
+        <source>Write this firmware to the device waiting in USB update mode?</source>
+        <translation>Diese Firmware auf das Gerät schreiben, das im USB-Aktualisierungsmodus wartet?</translation>
+    </message>
+    <message>
+        <source>If the mixer now waits in its update mode, keep the mixer connected and press Send again: the firmware is then written to it without restarting it.</source>
+        <translation>Wenn das Mischpult jetzt im Aktualisierungsmodus wartet, lassen Sie es angeschlossen und drücken Sie erneut Senden: Die Firmware wird dann darauf geschrieben, ohne es neu zu starten.</translation>
+    </message>
+    <message>
+        <source>An update is under way. Quit anyway?</source>
+        <translation>Eine Aktualisierung läuft. Trotzdem beenden?</translation>
+    </message>
+    <message>
+        <source>The flasher is stopped, and the mixer&apos;s firmware is then incomplete: the mixer stays in its update mode. To finish the update, start the updater again, keep the mixer connected and press Send.</source>
+        <translation>Das Flash-Programm wird angehalten, und die Firmware des Mischpults ist dann unvollständig: Das Mischpult bleibt im Aktualisierungsmodus. Um die Aktualisierung abzuschließen, starten Sie das Programm erneut, lassen Sie das Mischpult angeschlossen und drücken Sie Senden.</translation>
+    </message>
+    <message>
+        <source>%1
+
+%2
+%3
+
+Confirm only if this device is the MIRT VQ320 after an interrupted update: the firmware is written to it without restarting it.</source>
+        <translation>%1
+
+%2
+%3
+
+Bestätigen Sie nur, wenn dieses Gerät der MIRT VQ320 nach einer unterbrochenen Aktualisierung ist: Die Firmware wird darauf geschrieben, ohne es neu zu starten.</translation>
+    </message>
+    <message>
+        <source>%1
+%2
+
+The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
+        <translation>%1
+%2
+
+Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiedereinschalten bringt es ohne Aktualisierung zurück.</translation>
     </message>
 </context>
 </TS>

@@ -59,10 +59,6 @@ Copyright (c) 2026 Mirt e i contributori di Aggiornamento firmware Mirt VQ320. D
         <translation>Dispositivo Mirt VQ320 NON trovato</translation>
     </message>
     <message>
-        <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
-        <translation>Scollegare e ricollegare il cavo USB collegato al MIRT VQ320</translation>
-    </message>
-    <message>
         <source>no ALSA sequencer: /dev/snd/seq is missing or refused a client</source>
         <translation>nessun sequencer ALSA: /dev/snd/seq manca o ha rifiutato un client</translation>
     </message>
@@ -83,70 +79,35 @@ Copyright (c) 2026 Mirt e i contributori di Aggiornamento firmware Mirt VQ320. D
         <translation>Non utilizzabile: %1</translation>
     </message>
     <message>
-        <source>Starting the flasher…</source>
-        <translation>Avvio del programma di scrittura…</translation>
+        <source>The last update was interrupted, so the mixer&apos;s firmware may be incomplete.</source>
+        <translation>L&apos;ultimo aggiornamento è stato interrotto, quindi il firmware del mixer potrebbe essere incompleto.</translation>
     </message>
     <message>
-        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
-        <translation>Il file del firmware non è utilizzabile, quindi non è stato inviato nulla al mixer.</translation>
+        <source>If the mixer waits in its USB update mode, keep it connected, choose the firmware (%1) and press Send: the updater then writes it without restarting the mixer.</source>
+        <translation>Se il mixer attende in modalità di aggiornamento USB, lasciarlo collegato, scegliere il firmware (%1) e premere Invia: il programma lo scrive senza riavviare il mixer.</translation>
     </message>
     <message>
-        <source>Update the MIRT VQ320 with this firmware?</source>
-        <translation>Aggiornare il MIRT VQ320 con questo firmware?</translation>
+        <source>A device waits in USB update mode: %1. If it is the MIRT VQ320 after an interrupted update, Send writes the firmware to it.</source>
+        <translation>Un dispositivo attende in modalità di aggiornamento USB: %1. Se è il MIRT VQ320 dopo un aggiornamento interrotto, Invia vi scrive il firmware.</translation>
     </message>
     <message>
-        <source>%1
-%2
-
-The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
-        <translation>%1
-%2
-
-Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e riaccendendolo torna indietro senza aggiornamento.</translation>
+        <source>%1 devices wait in USB update mode. To finish the update of the MIRT VQ320, leave only the mixer connected.</source>
+        <translation>%1 dispositivi attendono in modalità di aggiornamento USB. Per completare l&apos;aggiornamento del MIRT VQ320, lasciare collegato solo il mixer.</translation>
     </message>
     <message>
-        <source>Update</source>
-        <translation>Aggiorna</translation>
+        <source>Send is disabled: %1 Reinstall dfu-util, then choose the firmware again.</source>
+        <translation>Invia è disattivato: %1 Reinstallare dfu-util, poi scegliere di nuovo il firmware.</translation>
+    </message>
+</context>
+<context>
+    <name>DfuDevice</name>
+    <message>
+        <source>USB device</source>
+        <translation>dispositivo USB</translation>
     </message>
     <message>
-        <source>Cancel</source>
-        <translation>Annulla</translation>
-    </message>
-    <message>
-        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
-        <translation>In attesa della modalità di aggiornamento del mixer (dispositivo USB 0483:df11)…</translation>
-    </message>
-    <message>
-        <source>Erasing</source>
-        <translation>Cancellazione</translation>
-    </message>
-    <message>
-        <source>Writing</source>
-        <translation>Scrittura</translation>
-    </message>
-    <message>
-        <source>Erasing element %1 of %2</source>
-        <translation>Cancellazione dell&apos;elemento %1 di %2</translation>
-    </message>
-    <message>
-        <source>Writing element %1 of %2</source>
-        <translation>Scrittura dell&apos;elemento %1 di %2</translation>
-    </message>
-    <message>
-        <source>An update is under way. Quit anyway?</source>
-        <translation>È in corso un aggiornamento. Uscire comunque?</translation>
-    </message>
-    <message>
-        <source>The flasher is stopped. The mixer stays in its update mode and can be updated again at once.</source>
-        <translation>Il programma di scrittura viene fermato. Il mixer resta in modalità di aggiornamento e può essere aggiornato di nuovo subito.</translation>
-    </message>
-    <message>
-        <source>Quit</source>
-        <translation>Esci</translation>
-    </message>
-    <message>
-        <source>Continue the update</source>
-        <translation>Continua l&apos;aggiornamento</translation>
+        <source>%1 (%2) at USB port %3</source>
+        <translation>%1 (%2) sulla porta USB %3</translation>
     </message>
 </context>
 <context>
@@ -293,6 +254,25 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
     </message>
 </context>
 <context>
+    <name>FlasherCheck</name>
+    <message>
+        <source>%1 is missing or cannot be started.</source>
+        <translation>%1 manca o non può essere avviato.</translation>
+    </message>
+    <message>
+        <source>%1 -V did not finish.</source>
+        <translation>%1 -V non è terminato.</translation>
+    </message>
+    <message>
+        <source>%1 -V failed: %2</source>
+        <translation>%1 -V non è riuscito: %2</translation>
+    </message>
+    <message>
+        <source>no output</source>
+        <translation>nessun output</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Mirt VQ320 Firmware Updater</source>
@@ -405,6 +385,121 @@ Attendere e lasciare collegato il cavo USB.</translation>
     <message>
         <source>The flasher refused the firmware file: it does not fit the MIRT VQ320, and the firmware on the mixer may be incomplete. Turn the VQ320 off and on again, then repeat the procedure with the firmware file made for the VQ320.</source>
         <translation>Il programma di scrittura ha rifiutato il file del firmware: non è adatto al MIRT VQ320 e il firmware nel mixer potrebbe essere incompleto. Spegnere e riaccendere il VQ320, poi ripetere la procedura con il file del firmware fatto per il VQ320.</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateProcedure</name>
+    <message>
+        <source>Please unplug and replug USB cable connected to the MIRT VQ320</source>
+        <translation>Scollegare e ricollegare il cavo USB collegato al MIRT VQ320</translation>
+    </message>
+    <message>
+        <source>Starting the flasher…</source>
+        <translation>Avvio del programma di scrittura…</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>The firmware file cannot be used, so nothing was sent to the mixer.</source>
+        <translation>Il file del firmware non è utilizzabile, quindi non è stato inviato nulla al mixer.</translation>
+    </message>
+    <message>
+        <source>Update the MIRT VQ320 with this firmware?</source>
+        <translation>Aggiornare il MIRT VQ320 con questo firmware?</translation>
+    </message>
+    <message>
+        <source>Update</source>
+        <translation>Aggiorna</translation>
+    </message>
+    <message>
+        <source>Cancel</source>
+        <translation>Annulla</translation>
+    </message>
+    <message>
+        <source>Waiting for the mixer&apos;s update mode (USB device 0483:df11)…</source>
+        <translation>In attesa della modalità di aggiornamento del mixer (dispositivo USB 0483:df11)…</translation>
+    </message>
+    <message>
+        <source>Waiting for access to the mixer&apos;s update mode…</source>
+        <translation>In attesa dell&apos;accesso alla modalità di aggiornamento del mixer…</translation>
+    </message>
+    <message>
+        <source>Erasing</source>
+        <translation>Cancellazione</translation>
+    </message>
+    <message>
+        <source>Writing</source>
+        <translation>Scrittura</translation>
+    </message>
+    <message>
+        <source>Erasing element %1 of %2</source>
+        <translation>Cancellazione dell&apos;elemento %1 di %2</translation>
+    </message>
+    <message>
+        <source>Writing element %1 of %2</source>
+        <translation>Scrittura dell&apos;elemento %1 di %2</translation>
+    </message>
+    <message>
+        <source>Quit</source>
+        <translation>Esci</translation>
+    </message>
+    <message>
+        <source>Continue the update</source>
+        <translation>Continua l&apos;aggiornamento</translation>
+    </message>
+    <message>
+        <source>More than one MIRT VQ320 is connected, so nothing was sent. Leave only the mixer to update connected, then press Send again.</source>
+        <translation>È collegato più di un MIRT VQ320, quindi non è stato inviato nulla. Lasciare collegato solo il mixer da aggiornare, poi premere di nuovo Invia.</translation>
+    </message>
+    <message>
+        <source>Two devices entered USB update mode at once, so the updater cannot tell which one is the MIRT VQ320 and wrote nothing. Disconnect the other device, keep the mixer connected and press Send again.</source>
+        <translation>Due dispositivi sono entrati contemporaneamente in modalità di aggiornamento USB, quindi il programma non può stabilire quale sia il MIRT VQ320 e non ha scritto nulla. Scollegare l&apos;altro dispositivo, lasciare collegato il mixer e premere di nuovo Invia.</translation>
+    </message>
+    <message>
+        <source>The flasher dfu-util is missing or does not work, so nothing was sent to the mixer. Reinstall the updater, or Debian&apos;s dfu-util package (sudo apt install --reinstall dfu-util), then choose the firmware again.</source>
+        <translation>Il programma di scrittura dfu-util manca o non funziona, quindi non è stato inviato nulla al mixer. Reinstallare il programma di aggiornamento, o il pacchetto dfu-util di Debian (sudo apt install --reinstall dfu-util), poi scegliere di nuovo il firmware.</translation>
+    </message>
+    <message>
+        <source>Write this firmware to the device waiting in USB update mode?</source>
+        <translation>Scrivere questo firmware sul dispositivo che attende in modalità di aggiornamento USB?</translation>
+    </message>
+    <message>
+        <source>If the mixer now waits in its update mode, keep the mixer connected and press Send again: the firmware is then written to it without restarting it.</source>
+        <translation>Se il mixer ora attende in modalità di aggiornamento, lasciarlo collegato e premere di nuovo Invia: il firmware vi viene scritto senza riavviarlo.</translation>
+    </message>
+    <message>
+        <source>An update is under way. Quit anyway?</source>
+        <translation>È in corso un aggiornamento. Uscire comunque?</translation>
+    </message>
+    <message>
+        <source>The flasher is stopped, and the mixer&apos;s firmware is then incomplete: the mixer stays in its update mode. To finish the update, start the updater again, keep the mixer connected and press Send.</source>
+        <translation>Il programma di scrittura viene fermato e il firmware del mixer resta incompleto: il mixer rimane in modalità di aggiornamento. Per completare l&apos;aggiornamento, riavviare il programma, lasciare collegato il mixer e premere Invia.</translation>
+    </message>
+    <message>
+        <source>%1
+
+%2
+%3
+
+Confirm only if this device is the MIRT VQ320 after an interrupted update: the firmware is written to it without restarting it.</source>
+        <translation>%1
+
+%2
+%3
+
+Confermare solo se questo dispositivo è il MIRT VQ320 dopo un aggiornamento interrotto: il firmware vi viene scritto senza riavviarlo.</translation>
+    </message>
+    <message>
+        <source>%1
+%2
+
+The mixer restarts into its update mode at once; only a power cycle brings it back without an update.</source>
+        <translation>%1
+%2
+
+Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e riaccendendolo torna indietro senza aggiornamento.</translation>
     </message>
 </context>
 </TS>

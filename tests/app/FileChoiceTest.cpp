@@ -1,6 +1,8 @@
 // Choosing the firmware file: the dialog's settings, confirming, cancelling, the refusal of other
 // files, the menu validation of the send command, and the translated confirm label.
 #include "AppTestFixture.h"
+#include "DeviceWatch.h"
+#include "FakeUsbBus.h"
 #include "ModalAnswerer.h"
 
 #include <QAction>
@@ -158,37 +160,45 @@ TEST_F(FileChoiceTest, CompletionStepFollowsTheResponse) {
     EXPECT_EQ(app->fileLoaded(), 1);
 }
 
-TEST_F(FileChoiceTest, SendCommandFollowsTheFileAloneAndTheButtonAlsoTheMixer) {
+// The command is enabled exactly when the button is: a file, and the mixer or its loader
+// waiting alone in USB update mode (recovery); never for a file alone, which would restart
+// nothing and then write whatever loader is on the bus.
+TEST_F(FileChoiceTest, SendCommandFollowsTheButton) {
     QMenu* menu = window->fileMenu();
     QAction* send = window->sendFileAction();
-    menu->popup(window->mapToGlobal(QPoint(0, 0)));
-    processPendingEvents();
-    EXPECT_FALSE(send->isEnabled());
+    const auto commandEnabled = [&] {
+        menu->popup(window->mapToGlobal(QPoint(0, 0)));
+        processPendingEvents();
+        const bool enabled = send->isEnabled();
+        menu->hide();
+        processPendingEvents();
+        return enabled;
+    };
+    EXPECT_FALSE(commandEnabled());
     EXPECT_TRUE(window->locateFileAction()->isEnabled());
     EXPECT_TRUE(window->quitAction()->isEnabled());
-    menu->hide();
-    processPendingEvents();
+    EXPECT_TRUE(app->validateMenuItem(window->quitAction()));
 
-    // A file but no mixer: the command is enabled, the button is not.
     chooseFirmware();
     EXPECT_EQ(app->deviceFound(), 0);
-    menu->popup(window->mapToGlobal(QPoint(0, 0)));
-    processPendingEvents();
-    EXPECT_TRUE(send->isEnabled());
+    EXPECT_FALSE(commandEnabled()) << "a file but no mixer";
     EXPECT_FALSE(sendButtonEnabled());
-    menu->hide();
 
-    EXPECT_TRUE(app->validateMenuItem(send));
-    EXPECT_TRUE(app->validateMenuItem(window->quitAction()));
-}
+    auto bus = std::make_unique<FakeUsbBus>();
+    bus->present = {FakeUsbBus::device("1-4", 9)};
+    app->deviceWatch().setSource(std::move(bus));
+    EXPECT_TRUE(commandEnabled()) << "its loader waiting";
+    EXPECT_TRUE(sendButtonEnabled());
+    app->deviceWatch().setSource(std::make_unique<FakeUsbBus>());
+    EXPECT_FALSE(commandEnabled());
 
-TEST_F(FileChoiceTest, SendCommandNeedsAFileUrl) {
-    QAction* send = window->sendFileAction();
-    EXPECT_FALSE(app->validateMenuItem(send));
+    const MIDIEndpointRef mixer = service->addDestination(QStringLiteral("Mirt VQ320"));
+    ASSERT_TRUE(waitUntil([&] { return app->deviceFound() != 0; }));
+    EXPECT_TRUE(commandEnabled());
+    EXPECT_TRUE(sendButtonEnabled());
     app->setFirmwareURL(std::make_shared<const QUrl>(QStringLiteral("https://example.org/a.dfu")));
     EXPECT_FALSE(app->validateMenuItem(send));
-    app->setFirmwareURL(std::make_shared<const QUrl>(QUrl::fromLocalFile(firmware)));
-    EXPECT_TRUE(app->validateMenuItem(send));
+    service->removeEndpoint(mixer);
 }
 
 TEST_F(FileChoiceTest, ATriggeredSendCommandThatDoesNotValidateDoesNothing) {

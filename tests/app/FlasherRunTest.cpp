@@ -16,7 +16,7 @@
 namespace {
 
 const QString kHeader =
-    QStringLiteral("Command sent: dfu-util -a 0 -d 0483:df11 \nCommand Output: ");
+    QStringLiteral("Command sent: dfu-util -a 0 -d ,0483:df11 \nCommand Output: ");
 // The image of the recorded transcripts that the test flashers replay.
 const DfuseImage kImage{
     {{QString(), {{0x08000000, 70000}, {0x08020000, 5000}, {0x08040000, 6161}}}}};
@@ -42,7 +42,7 @@ protected:
     QVariantMap run(const QString& firmware = QStringLiteral("/tmp/fw.dfu"),
                     FlasherRun::ReadFunction read = nullptr) const {
         FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                           FlasherRun::argumentsFor(firmware), kImage);
+                           FlasherRun::argumentsFor(firmware, QStringLiteral("3-1.2")), kImage);
         if (read != nullptr) {
             flasher.setReadFunction(read);
         }
@@ -56,7 +56,7 @@ protected:
     QTemporaryDir dir_;
 };
 
-TEST_F(FlasherRunTest, TheEightArgumentsReachTheFlasherUnchanged) {
+TEST_F(FlasherRunTest, TheTenArgumentsReachTheFlasherUnchanged) {
     install("record-argv.sh");
     const QString firmware = dir_.filePath(QStringLiteral("my dir/fw 100%41 %zz \"q\" $HOME.dfu"));
     const QVariantMap result = run(firmware);
@@ -70,8 +70,8 @@ TEST_F(FlasherRunTest, TheEightArgumentsReachTheFlasherUnchanged) {
     for (const QByteArray& entry : entries) {
         received << QString::fromUtf8(entry);
     }
-    EXPECT_EQ(received,
-              (QStringList{"-a", "0", "-d", "0483:df11", "-s", ":leave", "-D", firmware}));
+    EXPECT_EQ(received, (QStringList{"-a", "0", "-d", ",0483:df11", "-p", "3-1.2", "-s", ":leave",
+                                     "-D", firmware}));
 }
 
 TEST_F(FlasherRunTest, BothStreamsArriveInWriteOrderInTheOutputText) {
@@ -160,8 +160,9 @@ class FlasherStops : public FlasherRunTest, public ::testing::WithParamInterface
 TEST_P(FlasherStops, EndAndReapTheFlasher) {
     install(GetParam().flasher);
     SystemLogCapture log;
-    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")), kImage);
+    FlasherRun flasher(
+        FlasherRun::launchPathIn(dir_.path()),
+        FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu"), QStringLiteral("1-1")), kImage);
     flasher.setGracePeriod(std::chrono::milliseconds(GetParam().graceMs));
     QVariantMap result;
     std::thread runner([&] { result = flasher.run(); });
@@ -197,8 +198,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(FlasherRunTest, AStopBeforeTheRunEndsItAtOnce) {
     install("sleeper.sh");
-    FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")), kImage);
+    FlasherRun flasher(
+        FlasherRun::launchPathIn(dir_.path()),
+        FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu"), QStringLiteral("1-1")), kImage);
     flasher.stop();
     EXPECT_TRUE(flasher.run().value("stopped").toBool());
     EXPECT_TRUE(noChildren());
@@ -267,7 +269,8 @@ TEST_F(FlasherRunTest, UndecodableBytesBecomeReplacementCharacters) {
 
 TEST_F(FlasherRunTest, TheOutputIsTakenLiterally) {
     // %-sequences in the output are text, not placeholders.
-    const QStringList arguments = FlasherRun::argumentsFor(QStringLiteral("f.dfu"));
+    const QStringList arguments =
+        FlasherRun::argumentsFor(QStringLiteral("f.dfu"), QStringLiteral("1-1"));
     EXPECT_EQ(FlasherRun::outputText(arguments, QStringLiteral("%1 %2 %3 100%")),
               kHeader + "%1 %2 %3 100%\n");
 }

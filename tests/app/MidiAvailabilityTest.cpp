@@ -29,6 +29,10 @@ TEST_P(MidiUnavailable, IsToldWithItsReasonAndRetriedUntilItAppears) {
     const UnavailableCase& c = GetParam();
     service->addSource(QStringLiteral("Mirt VQ320 MIDI 1"));
     service->failCall(QStringLiteral("clientCreate"), c.status);
+    SystemLogCapture log;
+    const auto logged = [&log](const char* text) {
+        return log.lines().filter(QLatin1String(text)).size();
+    };
     app = std::make_unique<ObservedAppDelegate>(service, *window, received);
     app->setMidiRetryPeriod(1h); // no retry before the first status is looked at
     window->show();
@@ -41,6 +45,17 @@ TEST_P(MidiUnavailable, IsToldWithItsReasonAndRetriedUntilItAppears) {
     EXPECT_TRUE(
         waitUntil([&] { return service->callsNamed(QStringLiteral("clientCreate")).size() >= 3; }));
     EXPECT_EQ(status(), QLatin1String(c.shown));
+    // The log tells each state once: the session's start-up lines are not repeated per try.
+    EXPECT_EQ(logged("Error (Create MIDI client)"), 1);
+    EXPECT_EQ(logged("MIDINetworkSession not available on Mac OS X"), 1);
+
+    // Another failure is another state: told once, with the session's own line.
+    const OSStatus other = c.status == -50 ? kMIDIServerStartErr : -50;
+    service->failCall(QStringLiteral("clientCreate"), other);
+    EXPECT_TRUE(waitUntil([&] { return status() != QLatin1String(c.shown); }));
+    runEventsFor(20ms);
+    EXPECT_EQ(logged("The MIDI system is still not available"), 1);
+    EXPECT_EQ(logged("Error (Create MIDI client)"), 2);
 
     // The system appears: the next try has a client, sees the mixer, and the tries stop.
     service->failCall(QStringLiteral("clientCreate"), 0);
@@ -49,6 +64,9 @@ TEST_P(MidiUnavailable, IsToldWithItsReasonAndRetriedUntilItAppears) {
     processPendingEvents();
     runEventsFor(20ms);
     EXPECT_EQ(service->callsNamed(QStringLiteral("clientCreate")).size(), tries);
+    EXPECT_EQ(logged("The MIDI system is available now"), 1);
+    EXPECT_EQ(logged("Error (Create MIDI client)"), 2);
+    EXPECT_EQ(logged("MIDINetworkSession not available on Mac OS X"), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(

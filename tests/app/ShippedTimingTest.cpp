@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 TEST(ShippedTiming, ANewControllerTakesOnePassASecond) {
     MainWindow window;
     AppDelegate controller(std::make_shared<SimulatedMidiService>(), window);
-    EXPECT_EQ(controller.passPeriod(), 1000ms);
+    EXPECT_EQ(controller.updateSettings().passPeriod, 1000ms);
 }
 
 class TimeOutPass : public ::testing::TestWithParam<std::chrono::milliseconds> {};

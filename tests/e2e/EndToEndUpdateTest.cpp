@@ -3,8 +3,10 @@
 // is chosen, Send delivers the enter-DFU SysEx to the mixer, the replug request, the progress
 // window and the outcome messages come in order, and the mixer's departure is noticed.
 #include "AppDelegate.h"
+#include "DeviceWatch.h"
 #include "DfuseFile.h"
 #include "EventLoopWait.h"
+#include "FakeUsbBus.h"
 #include "MainWindow.h"
 #include "MixerProcess.h"
 #include "ModalAnswerer.h"
@@ -46,10 +48,14 @@ protected:
         }
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
-        app->setPassPeriod(50ms); // the progress window's passes; the flasher ends long before
-        // No loader appears on this bus: the real sysfs watch looks briefly, then the flasher
-        // starts anyway.
-        app->setLoaderWait(200ms, 20ms);
+        // The progress window's passes; the flasher ends long before.
+        app->updateSettings().passPeriod = 50ms;
+        // The stand-in mixer has no USB side: its loader appears on a stand-in bus once the
+        // replug request is answered.
+        auto usb = std::make_unique<FakeUsbBus>();
+        bus = usb.get();
+        bus->appearing = {FakeUsbBus::device("1-4", 9)};
+        app->deviceWatch().setSource(std::move(usb));
         window->show();
         app->applicationDidFinishLaunching();
         ASSERT_TRUE(firmware.isValid());
@@ -79,6 +85,11 @@ protected:
     QStringList pressSend(const char* flasher, StandInMixer& mixer) {
         qputenv("VQ_E2E_FLASHER", QByteArray(VQ_FLASHERS_DIR "/") + flasher);
         ModalAnswerer answerer;
+        answerer.setBeforeAnswer([this](QMessageBox& box) {
+            if (box.text().contains("replug")) {
+                bus->arm();
+            }
+        });
         bool sawProgressWindow = false;
         bool spinnerTurning = false;
         QTimer watch;
@@ -97,11 +108,15 @@ protected:
         EXPECT_TRUE(sawProgressWindow);
         EXPECT_TRUE(spinnerTurning);
         EXPECT_TRUE(waitUntil([&] { return !mixer.received().isEmpty(); }, 5s));
+        // The loader has left again, as the mixer does after its update.
+        bus->disarm();
+        app->deviceWatch().refresh();
         return answerer.texts();
     }
 
     std::unique_ptr<MainWindow> window;
     std::unique_ptr<AppDelegate> app;
+    FakeUsbBus* bus = nullptr; // owned by the controller's device watch
     QTemporaryDir firmware;
     QString firmwarePath;
 };

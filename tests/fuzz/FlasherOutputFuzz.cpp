@@ -17,9 +17,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(output.toUtf8() == bytes);
     }
 
-    const QStringList arguments = FlasherRun::argumentsFor(QStringLiteral("/tmp/firmware.dfu"));
+    const QStringList arguments =
+        FlasherRun::argumentsFor(QStringLiteral("/tmp/firmware.dfu"), QStringLiteral("1-1"));
     const QString text = FlasherRun::outputText(arguments, output);
-    FUZZ_CHECK(text.startsWith(QLatin1String("Command sent: dfu-util -a 0 -d 0483:df11 \n")));
+    FUZZ_CHECK(text.startsWith(QLatin1String("Command sent: dfu-util -a 0 -d ,0483:df11 \n")));
     FUZZ_CHECK(text.endsWith(output + QLatin1Char('\n')));
 
     // A small excerpt, so that the fuzzer reaches outputs that overflow it.

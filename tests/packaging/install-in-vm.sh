@@ -21,7 +21,9 @@ installed || fail "dpkg does not list vq320-updater as installed"
 # Software centres read the installed metainfo through AppStream's pool.
 if command -v appstreamcli >/dev/null; then
     appstreamcli refresh-cache --force >/dev/null 2>&1 || true
-    appstreamcli get it.mirt.VQ320Updater 2>&1 | grep -q '^Identifier: it.mirt.VQ320Updater' ||
+    # grep reads to the end: with -q it would stop at the match, and appstreamcli's SIGPIPE
+    # would fail the pipeline.
+    appstreamcli get it.mirt.VQ320Updater 2>&1 | grep '^Identifier: it.mirt.VQ320Updater' >/dev/null ||
         fail "AppStream does not list it.mirt.VQ320Updater: $(appstreamcli get it.mirt.VQ320Updater 2>&1)"
 fi
 step "listed by AppStream"

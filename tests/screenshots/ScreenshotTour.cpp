@@ -3,7 +3,9 @@
 // and the first outcome alert. Run under an X server (tools/take-screenshots.sh uses Xvfb).
 // Usage: screenshot_tour OUT_DIR
 #include "AppDelegate.h"
+#include "DeviceWatch.h"
 #include "DfuseFile.h"
+#include "FakeUsbBus.h"
 #include "MainWindow.h"
 #include "ProgressDLG.h"
 #include "SimulatedMidiService.h"
@@ -25,6 +27,7 @@ namespace {
 // Prints what dfu-util prints for a one-element DfuSe image, slowly enough for the progress
 // window to be seen.
 constexpr const char* kStandInFlasher = R"(#!/bin/sh
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 echo "dfu-util 0.11"
 echo "Opening DFU capable USB device..."
 echo "Device ID 0483:df11"
@@ -93,10 +96,14 @@ int main(int argc, char** argv) {
 
     MainWindow window;
     AppDelegate delegate(service, window);
-    delegate.setFlasherDirectory(work.path());
-    delegate.setPassPeriod(std::chrono::milliseconds(20));
-    // No loader on this machine's bus: a short look, then the stand-in flasher runs.
-    delegate.setLoaderWait(std::chrono::milliseconds(100), std::chrono::milliseconds(20));
+    delegate.updateSettings().flasherDirectory = work.path();
+    delegate.updateSettings().stateDirectory = work.path();
+    delegate.updateSettings().passPeriod = std::chrono::milliseconds(20);
+    // A stand-in bus: the mixer's loader appears once the replug request is answered.
+    auto usb = std::make_unique<FakeUsbBus>();
+    FakeUsbBus* bus = usb.get();
+    bus->appearing = {FakeUsbBus::device("1-4", 9)};
+    delegate.deviceWatch().setSource(std::move(usb));
     window.move(200, 150);
     window.show();
     delegate.applicationDidFinishLaunching();
@@ -118,6 +125,9 @@ int main(int argc, char** argv) {
                     saveScreen(window, progress, out + QStringLiteral("/progress.png")) ? 0 : 1;
             }
         } else if (auto* alert = qobject_cast<QMessageBox*>(modal)) {
+            if (alert->text().contains(QStringLiteral("replug"))) {
+                bus->arm();
+            }
             const bool isOutcome = !alert->text().contains(QStringLiteral("replug")) &&
                                    !alert->text().contains(QStringLiteral("with this firmware"));
             if (isOutcome && !outcomeTaken) {

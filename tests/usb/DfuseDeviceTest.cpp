@@ -244,6 +244,17 @@ TEST(DfuseDownload, BusyStatusCarriesThePollTimeout) {
     EXPECT_EQ(l.status(), (Status{DfuStatus::ok, DfuState::dnBusy, 0x012345}));
 }
 
+// A stall: once, after the given number of data blocks, the host is asked to wait long.
+TEST(DfuseDownload, AStallAsksOnceForALongWait) {
+    Loader l({7, {}, 1, 5000});
+    eraseAndSetAddress(l, 0x08000000);
+    l.dnload(2, kBlock);
+    EXPECT_EQ(l.status(), (Status{DfuStatus::ok, DfuState::dnBusy, 5000}));
+    l.settle();
+    l.dnload(3, kBlock);
+    EXPECT_EQ(l.status(), (Status{DfuStatus::ok, DfuState::dnBusy, 7}));
+}
+
 struct UploadCase {
     const char* name;
     uint16_t block;

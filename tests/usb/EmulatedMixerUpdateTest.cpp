@@ -1,7 +1,9 @@
 // Whole updates of the emulated mixer on the real USB stack (run in the test VM): the real
 // controller and widgets on the ALSA backend see the mixer through the kernel's USB audio
 // driver, Send restarts it into its DfuSe loader, and the real dfu-util beside the test flashes
-// a real DfuSe file into the loader's flash, which the test then compares byte for byte.
+// a real DfuSe file into the loader's flash, which the test then compares byte for byte. Other
+// boards waiting in their loaders keep their flash untouched; an update ended by a quit or by
+// SIGTERM to the real program is finished by the next start, from the loader.
 #include "AppDelegate.h"
 #include "DfuseFile.h"
 #include "EventLoopWait.h"
@@ -12,12 +14,17 @@
 #include "UpdateOutcome.h"
 #include "UsbHostCheck.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <list>
+#include <sys/wait.h>
 #include <unistd.h>
 
 // Messages print as text when an expectation fails.
@@ -41,6 +48,9 @@ const QString kMixerNotFound =
 const QString kTransferFailed = "ERROR: transfer not completed. Please first turn OFF and then "
                                 "turn ON again the VQ320, check the USB connection and try again.";
 const QString kNoRights = UpdateOutcome::messages(UpdateOutcome::Kind::PermissionDenied).at(0);
+const QString kTwoMixers = UpdateProcedure::kTwoMixersMessage;
+const QString kRecover = UpdateProcedure::kRecoveryQuestion;
+const QString kQuit = UpdateProcedure::kQuitQuestion;
 const QString kEnterLoader = "RECEIVED f0 60 07 10 4d f7";
 const QString kFileRefused = "The firmware file cannot be used, so nothing was sent to the mixer.";
 
@@ -55,14 +65,21 @@ std::vector<dfutest::DfuseElement> firmwareElements() {
             {0x08040000, dfutest::patternBytes(3 * 2048 + 17, 3)}};
 }
 
+// How the first update ends when it does not run to its outcome.
+enum class Ending { Outcome, Quit, Signal };
+
 struct UpdateCase {
     const char* name;
-    QStringList faults;   // the emulated mixer's fault switches
-    bool normalUser;      // dfu-util runs without rights on the USB device nodes
-    bool restarts;        // the mixer restarts into its loader on the SysEx
-    bool flashed;         // the whole file ends up in the flash, and the mixer comes back
-    bool replugsAtOnce;   // the user answers the replug request before the loader is there
-    QStringList messages; // what the user is told, in order
+    QStringList faults;            // the emulated mixer's fault switches
+    bool normalUser;               // dfu-util runs without rights on the USB device nodes
+    bool restarts;                 // the mixer restarts into its loader on the SysEx
+    bool flashed;                  // the whole file ends up in the flash, and the mixer comes back
+    bool replugsAtOnce;            // the user answers the replug request before the loader is there
+    QStringList messages;          // what the user is told, in order
+    QStringList otherLoaders = {}; // vendors of other boards waiting in their DFU loaders
+    bool secondMixer = false;      // another mixer on the MIDI side
+    // Quit or SIGTERM to the real program once the download runs; the next start finishes it.
+    Ending ending = Ending::Outcome;
     // A file tried first, which is refused before anything is sent (none when empty).
     std::vector<dfutest::DfuseTarget> refusedFirst = {};
 };
@@ -84,20 +101,34 @@ protected:
             firmwarePath.toStdString(),
             dfutest::makeDfuseFile({{0, "Internal Flash", firmwareElements()}}));
 
+        launch();
+    }
+
+    // Starts the updater in this process, as a user starts the program.
+    void launch() {
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
-        app->setPassPeriod(50ms);
-        // Long enough for a loader that comes late; a mixer that ignores the SysEx makes the
-        // flasher start (and find nothing) when it runs out.
-        app->setLoaderWait(10s, 50ms);
+        UpdateProcedure::Settings& settings = app->updateSettings();
+        settings.passPeriod = 50ms;
+        // Long enough for a loader that comes late; a mixer that ignores the SysEx is reported
+        // not found when it runs out.
+        settings.loaderWait = 10s;
+        settings.lookPeriod = 50ms;
+        // Where the real program keeps its note too ($XDG_STATE_HOME/vq320-updater).
+        settings.stateDirectory = files.filePath("state/vq320-updater");
         if (GetParam().normalUser) {
-            app->setFlasherDirectory(normalUserFlasher());
+            settings.flasherDirectory = normalUserFlasher();
         }
+        app->setQuitFunction([this] { ++quits; });
         window->show();
         app->applicationDidFinishLaunching();
     }
     void TearDown() override {
         mixer.stop();
+        otherMixer.stop();
+        for (MixerProcess& board : boards) {
+            board.stop();
+        }
         if (app) {
             app->applicationWillTerminate();
         }
@@ -128,9 +159,17 @@ protected:
     // the mixer has restarted into its loader and the host has enumerated it (the user has
     // replugged the cable), or at once when the mixer does not restart or the user is quick.
     // Records the progress window's bar and phase meanwhile.
-    QStringList sendAndAnswer(const UpdateCase& c) {
+    QStringList sendAndAnswer(const UpdateCase& c, bool quitInTheDownload = false) {
+        progress.clear();
         ModalAnswerer answerer;
         answerer.setBeforeAnswer([&](QMessageBox& box) {
+            if (box.text() == kQuit) {
+                for (QAbstractButton* button : box.buttons()) {
+                    if (button->text() == "Quit") {
+                        button->click();
+                    }
+                }
+            }
             if (box.text() != kReplug) {
                 return;
             }
@@ -142,7 +181,12 @@ protected:
             }
         });
         QTimer watch;
+        bool quitAsked = false;
         QObject::connect(&watch, &QTimer::timeout, [&] {
+            if (quitInTheDownload && !quitAsked && !mixer.lines("DOWNLOAD started").isEmpty()) {
+                quitAsked = true;
+                app->requestQuit();
+            }
             const auto dialog = app->progressDLG();
             if (dialog && dialog != watched) {
                 watched = dialog;
@@ -175,6 +219,87 @@ protected:
         EXPECT_GE(last, 0.99f);
     }
 
+    // Other boards waiting in their loaders from before Send (another vendor's, another STM32).
+    void plugInOtherBoards(const QStringList& vendors) {
+        for (const QString& vendor : vendors) {
+            MixerProcess& board = boards.emplace_back();
+            const QString dump = files.filePath("board-" + vendor + ".bin");
+            ASSERT_TRUE(board.start(VQ_EMULATED_MIXER,
+                                    {"--loader-only", "--vendor", vendor, "--dump", dump},
+                                    "LOADER enumerated", kDeadline))
+                << board.output().toStdString();
+        }
+    }
+
+    // Their flash still holds the old firmware everywhere: nothing was written to them.
+    void expectOtherBoardsUntouched(const QStringList& vendors) {
+        for (MixerProcess& board : boards) {
+            board.stop();
+        }
+        for (const QString& vendor : vendors) {
+            QFile dump(files.filePath("board-" + vendor + ".bin"));
+            ASSERT_TRUE(dump.open(QIODevice::ReadOnly)) << vendor.toStdString();
+            const QByteArray flash = dump.readAll();
+            EXPECT_EQ(flash.size(), 1024 * 1024);
+            EXPECT_EQ(flash.count(char(0xA5)), flash.size()) << "board " << vendor.toStdString();
+        }
+    }
+
+    // The real program (its own main and signal handling, with a user who presses Send and
+    // answers every alert) gets SIGTERM once the download runs: it stops and reaps dfu-util and
+    // quits, leaving a note for the next start. Returns the alerts it showed.
+    QStringList interruptTheRealProgram() {
+        const QByteArray stateHome = files.filePath("state").toUtf8();
+        qputenv("XDG_STATE_HOME", stateHome);
+        MixerProcess updater;
+        EXPECT_TRUE(updater.start(VQ_ANSWERED_UPDATER, {firmwarePath}, "SEND", kDeadline))
+            << updater.output().toStdString();
+        EXPECT_TRUE(
+            waitUntil([&] { return !mixer.lines("DOWNLOAD started").isEmpty(); }, kDeadline))
+            << updater.output().toStdString() << mixer.output().toStdString();
+        updater.kill(SIGTERM);
+        const int status = updater.stop();
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+            << "a clean quit, not death by the signal: " << status;
+        EXPECT_FALSE(dfuUtilRunning()) << "the flasher was reaped with the program";
+        QStringList shown;
+        for (const QString& line : updater.lines("BOX ")) {
+            shown << line.mid(4);
+        }
+        return shown;
+    }
+
+    static bool dfuUtilRunning() {
+        for (const QString& pid : QDir("/proc").entryList(QDir::Dirs)) {
+            QFile comm("/proc/" + pid + "/comm");
+            if (comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "dfu-util") {
+                return true;
+            }
+        }
+        return false;
+    }
+
+    // The next start says the update was interrupted and shows the loader waiting; Send then
+    // writes it without a SysEx or replug.
+    void finishAtTheNextStart(const UpdateCase& c) {
+        app.reset();
+        window.reset();
+        processPendingEvents();
+        ModalAnswerer told;
+        launch();
+        EXPECT_TRUE(waitUntil([&] { return !told.boxes().empty(); }, kDeadline));
+        told.stop();
+        EXPECT_TRUE(!told.boxes().empty() &&
+                    told.boxes()[0].text.startsWith("The last update was interrupted"));
+        ASSERT_TRUE(waitUntil(
+            [&] { return status().startsWith("A device waits in USB update mode"); }, kDeadline))
+            << status().toStdString();
+        app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmwarePath)});
+        ASSERT_TRUE(app->sendFile()->isEnabled());
+        EXPECT_EQ(sendAndAnswer(c), (QStringList{kRecover, kInProgress, kComplete}))
+            << mixer.output().toStdString();
+    }
+
     void expectFlashHoldsTheFile() {
         ASSERT_TRUE(waitUntil([&] { return !mixer.lines("DUMP").isEmpty(); }, kDeadline));
         QFile dump(dumpPath);
@@ -194,6 +319,9 @@ protected:
     QString firmwarePath;
     QString dumpPath;
     MixerProcess mixer;
+    MixerProcess otherMixer;        // the stand-in mixer on the MIDI side
+    std::list<MixerProcess> boards; // other boards in their loaders
+    int quits = 0;
     std::shared_ptr<ProgressDLG> watched;
     std::vector<std::pair<float, QString>> progress; // bar value and phase, as set
     std::unique_ptr<MainWindow> window;
@@ -208,23 +336,39 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
         << mixer.output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline))
         << "seen through the kernel's USB audio driver";
+    plugInOtherBoards(c.otherLoaders);
     if (!c.refusedFirst.empty()) {
         const QString refused = files.filePath("refused.dfu");
         dfutest::writeBinaryFile(refused.toStdString(), dfutest::makeDfuseFile(c.refusedFirst));
         app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(refused)});
         EXPECT_EQ(sendAndAnswer(c), QStringList{kFileRefused});
     }
+    if (c.secondMixer) {
+        ASSERT_TRUE(otherMixer.start(VQ_STAND_IN_MIXER, {}, "READY", kDeadline));
+        ASSERT_TRUE(waitUntil([&] { return app->mixersConnected() == 2; }, kDeadline));
+    }
     app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmwarePath)});
     ASSERT_TRUE(app->sendFile()->isEnabled());
 
-    EXPECT_EQ(sendAndAnswer(c), c.messages) << mixer.output().toStdString();
-    EXPECT_EQ(mixer.lines("RECEIVED"), QStringList{kEnterLoader})
-        << "exactly once, and never for a refused file";
+    const QStringList messages = c.ending == Ending::Signal
+                                     ? interruptTheRealProgram()
+                                     : sendAndAnswer(c, c.ending == Ending::Quit);
+    EXPECT_EQ(messages, c.messages) << mixer.output().toStdString();
+    EXPECT_EQ(mixer.lines("RECEIVED"), c.secondMixer ? QStringList{} : QStringList{kEnterLoader})
+        << "exactly once, only to the one mixer, and never for a refused file";
+    EXPECT_TRUE(otherMixer.lines("RECEIVED").isEmpty());
     EXPECT_EQ(mixer.lines("LOADER plugged in").size(), c.restarts ? 1 : 0);
+    if (c.ending != Ending::Outcome) {
+        EXPECT_EQ(quits, c.ending == Ending::Quit ? 1 : 0);
+        EXPECT_TRUE(mixer.lines("DUMP").isEmpty()) << "left waiting in its loader";
+        finishAtTheNextStart(c);
+    }
     if (!c.flashed) {
+        expectOtherBoardsUntouched(c.otherLoaders);
         return;
     }
     expectFlashHoldsTheFile();
+    expectOtherBoardsUntouched(c.otherLoaders);
     expectRealProgress();
     // Back in MIDI mode, and seen again: unplugging it now is noticed too.
     ASSERT_TRUE(waitUntil([&] { return mixer.lines("MIDI plugged in").size() == 2; }, kDeadline));
@@ -236,7 +380,8 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
 INSTANTIATE_TEST_SUITE_P(
     Mixers, EmulatedMixerUpdate,
     ::testing::Values(
-        // A file with a target for alternate setting 1 first: dfu-util would write the first
+        // Another vendor's loader waits in DFU mode all along: dfu-util never touches it. A file
+        // with a target for alternate setting 1 is tried first: dfu-util would write the first
         // target, skip the second and report success; it is refused before the SysEx.
         UpdateCase{"Healthy",
                    {},
@@ -245,17 +390,46 @@ INSTANTIATE_TEST_SUITE_P(
                    true,
                    false,
                    {kConfirm, kReplug, kInProgress, kComplete},
+                   {"2e3c"},
+                   false,
+                   Ending::Outcome,
                    {{0, "Internal Flash", firmwareElements()},
                     {1, "Option Bytes", {{0x1FFFF800, dfutest::patternBytes(16, 4)}}}}},
         // The user answers the replug request at once; the loader enumerates seconds later and
-        // the updater waits for it before it starts the flasher.
+        // the updater waits for it, while another STM32 board already waits in its loader.
         UpdateCase{"LoaderComesLate",
                    {"--loader-delay-ms", "2500"},
                    false,
                    true,
                    true,
                    true,
-                   {kConfirm, kReplug, kInProgress, kComplete}},
+                   {kConfirm, kReplug, kInProgress, kComplete},
+                   {"0483"}},
+        // Two mixers: nothing is sent to either.
+        UpdateCase{"TwoMixers", {}, false, false, false, false, {kTwoMixers}, {}, true},
+        // Quit during the download (the loader stalls after its first block, so the download
+        // is still under way) leaves the mixer in its loader; the next start writes it.
+        UpdateCase{"QuitInTheDownload",
+                   {"--stall-after", "1"},
+                   false,
+                   true,
+                   true,
+                   false,
+                   {kConfirm, kReplug, kQuit},
+                   {},
+                   false,
+                   Ending::Quit},
+        // SIGTERM to the real program during the download: the same, by a signal.
+        UpdateCase{"SigtermInTheDownload",
+                   {"--stall-after", "1"},
+                   false,
+                   true,
+                   true,
+                   false,
+                   {kConfirm, kReplug},
+                   {},
+                   false,
+                   Ending::Signal},
         // dfu-util reports "Error during download get_status" and exits 74; the firmware is in.
         UpdateCase{"ResetsBeforeAnsweringTheLeave",
                    {"--reset-on-leave"},

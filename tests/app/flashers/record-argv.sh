@@ -1,7 +1,10 @@
 #!/bin/sh
-# Records its arguments, NUL-terminated, beside itself in argv.bin, and how many there were;
-# then reports the tests' three-element image written.
+# Records its arguments, NUL-terminated, beside itself in argv.bin, how many there were, and the
+# signals it was started with ignored (SigIgn, a hexadecimal mask); then reports the tests'
+# three-element image written.
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 dir=$(dirname "$0")
 printf '%s\0' "$@" > "$dir/argv.bin"
 echo "$#" > "$dir/argc.txt"
+sed -n 's/^SigIgn:[[:space:]]*//p' /proc/$$/status > "$dir/sigign.txt"
 printf 'Download done.\nDownload done.\nDownload done.\nSubmitting leave request...\n'

@@ -1,5 +1,6 @@
 #!/bin/sh
 # Bytes that are not UTF-8 around the phrases.
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 printf 'Device name: \377\376\200 Flash\n'
 printf 'Download\t[====] 100%%\n'
 printf 'Download done.\nDownload done.\nDownload done.\n'

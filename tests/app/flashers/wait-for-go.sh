@@ -1,5 +1,6 @@
 #!/bin/sh
 # Ends with a success once a file named go appears beside it; writes its process ID first.
+[ "$1" = -V ] && exec echo "dfu-util 0.11"
 dir=$(dirname "$0")
 echo $$ > "$dir/pid.tmp" && mv "$dir/pid.tmp" "$dir/pid"
 while [ ! -e "$dir/go" ]; do sleep 0.01; done

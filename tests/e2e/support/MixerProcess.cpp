@@ -2,6 +2,7 @@
 
 #include "EventLoopWait.h"
 
+#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
 #include <string>
@@ -56,12 +57,20 @@ bool MixerProcess::start(const QString& program, const QStringList& arguments, c
     return waitUntil([&] { return !lines(ready).isEmpty(); }, timeout);
 }
 
-void MixerProcess::stop() {
+int MixerProcess::stop() {
     if (input_ >= 0) {
         close(std::exchange(input_, -1));
     }
+    int status = -1;
     if (pid_ > 0) {
-        waitpid(std::exchange(pid_, 0), nullptr, 0);
+        waitpid(std::exchange(pid_, 0), &status, 0);
+    }
+    return status;
+}
+
+void MixerProcess::kill(int signal) {
+    if (pid_ > 0) {
+        ::kill(pid_, signal);
     }
 }
 

@@ -1,6 +1,7 @@
 // A mixer played by a separate program (the stand-in sequencer client or the emulated USB
-// mixer): started with its arguments, read line by line from its standard output, and told to
-// go by closing its standard input. Started with posix_spawn, as the updater starts its flasher:
+// mixer), or the updater run as a program: started with its arguments, read line by line from
+// its standard output, and told to go by closing its standard input (or by a signal). Started
+// with posix_spawn, as the updater starts its flasher:
 // forking a threaded process (QProcess) is what ThreadSanitizer cannot follow.
 #pragma once
 
@@ -19,8 +20,10 @@ public:
     // Starts `program` and waits (running the event loop) until a line begins with `ready`.
     bool start(const QString& program, const QStringList& arguments, const QString& ready,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
-    // Closes its input and waits for it to end.
-    void stop();
+    // Closes its input and waits for it to end; its wait status (-1 when none was running).
+    int stop();
+    // Sends it a signal (the updater run as a program takes SIGTERM as a user's kill).
+    void kill(int signal);
 
     // Everything it has printed so far.
     QString output();

@@ -73,6 +73,11 @@ DfuseDevice::Answer DfuseDevice::getStatus() {
         execute();
         if (state_ == DfuState::dnBusy) {
             pollTimeout = options_.pollTimeoutMs;
+            if (!stalled_ && options_.stallAfterBlocks &&
+                dataBlocks_ >= *options_.stallAfterBlocks) {
+                stalled_ = true;
+                pollTimeout = options_.stallMs;
+            }
         }
         break;
     case DfuState::dnBusy:

@@ -56,6 +56,10 @@ public:
     struct Options {
         uint32_t pollTimeoutMs = 1;
         std::optional<int> failWriteAfterBlocks; // data blocks written before a write fails
+        // Once this many data blocks are written, the next status asks the host to wait
+        // stallMs (a slow flash page), once: a window to interrupt the download in.
+        std::optional<int> stallAfterBlocks;
+        uint32_t stallMs = 8000;
     };
 
     // What goes back on endpoint 0: the data of an IN request, a zero-length status stage, or
@@ -101,4 +105,5 @@ private:
     uint32_t address_ = 0;
     int dataBlocks_ = 0;
     bool leaveAnswered_ = false;
+    bool stalled_ = false;
 };

@@ -17,11 +17,11 @@ void put16(std::vector<uint8_t>& out, uint16_t value) {
 
 } // namespace
 
-std::vector<uint8_t> deviceDescriptor() {
+std::vector<uint8_t> deviceDescriptor(uint16_t vendor) {
     std::vector<uint8_t> d{18, 0x01};
     put16(d, 0x0200);                 // USB 2.0
     d.insert(d.end(), {0, 0, 0, 64}); // class per interface; 64-byte endpoint 0
-    put16(d, kVendor);
+    put16(d, vendor);
     put16(d, kProduct);
     put16(d, 0x2200); // device release
     d.insert(d.end(), {kManufacturerString, kProductString, kSerialString, 1});

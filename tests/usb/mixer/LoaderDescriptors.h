@@ -12,7 +12,8 @@ namespace loader {
 constexpr uint16_t kVendor = 0x0483;
 constexpr uint16_t kProduct = 0xdf11;
 
-std::vector<uint8_t> deviceDescriptor();
+// `vendor`: the idVendor (another vendor's loader answers the same way).
+std::vector<uint8_t> deviceDescriptor(uint16_t vendor = kVendor);
 std::vector<uint8_t> configurationDescriptor();
 // String descriptor `index` (0: the language list), or nothing for an unknown index.
 std::vector<uint8_t> stringDescriptor(uint8_t index, const std::string& interfaceName);

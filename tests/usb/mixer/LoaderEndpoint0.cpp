@@ -28,8 +28,8 @@ LoaderEndpoint0::Reply stall() {
 
 } // namespace
 
-LoaderEndpoint0::LoaderEndpoint0(DfuseDevice& device, std::string interfaceName)
-    : device_(device), interfaceName_(std::move(interfaceName)) {}
+LoaderEndpoint0::LoaderEndpoint0(DfuseDevice& device, std::string interfaceName, uint16_t vendor)
+    : device_(device), interfaceName_(std::move(interfaceName)), vendor_(vendor) {}
 
 LoaderEndpoint0::Reply LoaderEndpoint0::handle(const SetupRequest& request,
                                                std::span<const uint8_t> outData) {
@@ -70,7 +70,7 @@ LoaderEndpoint0::Reply LoaderEndpoint0::standard(const SetupRequest& request) {
         const auto index = static_cast<uint8_t>(request.value & 0xFF);
         std::vector<uint8_t> descriptor;
         if (type == 0x01) {
-            descriptor = loader::deviceDescriptor();
+            descriptor = loader::deviceDescriptor(vendor_);
         } else if (type == 0x02 && index == 0) {
             descriptor = loader::configurationDescriptor();
         } else if (type == 0x03) {

@@ -17,7 +17,7 @@ public:
         bool operator==(const Reply&) const = default;
     };
 
-    LoaderEndpoint0(DfuseDevice& device, std::string interfaceName);
+    LoaderEndpoint0(DfuseDevice& device, std::string interfaceName, uint16_t vendor = 0x0483);
 
     Reply handle(const SetupRequest& request, std::span<const uint8_t> outData = {});
 
@@ -28,5 +28,6 @@ private:
 
     DfuseDevice& device_;
     std::string interfaceName_;
+    uint16_t vendor_;
     uint8_t configuration_ = 0;
 };

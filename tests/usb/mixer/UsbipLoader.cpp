@@ -80,8 +80,8 @@ bool writeSysfs(const std::string& path, const std::string& text) {
 
 UsbipLoader::UsbipLoader(DfuseDevice& device, std::string vhci, std::string layoutName,
                          Faults faults, std::function<void(const std::string&)> log)
-    : device_(device), endpoint0_(device, std::move(layoutName)), vhci_(std::move(vhci)),
-      faults_(faults), log_(std::move(log)) {}
+    : device_(device), endpoint0_(device, std::move(layoutName), faults.vendor),
+      vhci_(std::move(vhci)), faults_(faults), log_(std::move(log)) {}
 
 int UsbipLoader::attach() {
     int sockets[2];
@@ -214,6 +214,10 @@ UsbipLoader::Ending UsbipLoader::run(int stopFd) {
         if (!serveCommand(fd)) {
             log_("ERROR the USB/IP connection failed");
             break;
+        }
+        if (!downloadReported_ && device_.dataBlocksWritten() > 0) {
+            downloadReported_ = true;
+            log_("DOWNLOAD started");
         }
         if (faults_.resetOnLeave && device_.leaveRequested()) {
             ending = Ending::reset; // gone before the host asks for the status

@@ -18,6 +18,7 @@ public:
         std::optional<int> vanishAfterBlocks; // unplug after this many data blocks
         bool resetOnLeave = false;            // reset before answering the leave's status
         bool trace = false;                   // report each control request
+        uint16_t vendor = 0x0483;             // idVendor (another vendor's loader)
     };
     enum class Ending { reset, vanished, stopped, failed };
 
@@ -41,4 +42,5 @@ private:
     Faults faults_;
     std::function<void(const std::string&)> log_;
     int port_ = -1;
+    bool downloadReported_ = false;
 };

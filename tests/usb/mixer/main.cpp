@@ -3,8 +3,9 @@
 // into its flash model and comes back as a MIDI device. Runs as root where dummy_hcd, configfs
 // and vhci_hcd are loaded (the test VM). It reports on standard output, one line each:
 //   MIDI plugged in | RECEIVED f0 .. f7 | RESTARTING | LOADER plugged in | LOADER enumerated |
-//   RESET after N blocks | VANISHED after N blocks | DUMP path | ERROR text
-// and unplugs and exits when its standard input closes.
+//   DOWNLOAD started | RESET after N blocks | VANISHED after N blocks | DUMP path | ERROR text
+// and unplugs and exits when its standard input closes. With --loader-only it is another board
+// waiting in its DFU loader from the start (of another vendor with --vendor), never in MIDI mode.
 #include "DfuseDevice.h"
 #include "FlashModel.h"
 #include "MidiGadget.h"
@@ -33,8 +34,11 @@ struct Options {
     bool ignoreSysEx = false;
     std::optional<int> failWriteAfter;
     std::optional<int> vanishAfter;
+    std::optional<int> stallAfter;
     bool resetOnLeave = false;
     bool trace = false;
+    bool loaderOnly = false;
+    uint16_t vendor = 0x0483;
     std::string dumpPath;
 };
 
@@ -47,7 +51,9 @@ void usage() {
     std::fprintf(stderr,
                  "usage: vq_emulated_mixer [--dump FILE] [--loader-delay-ms N] [--ignore-sysex]\n"
                  "         [--fail-write-after BLOCKS] [--vanish-after BLOCKS] [--reset-on-leave]\n"
-                 "         [--poll-timeout-ms N] [--controller UDC] [--vhci DIR] [--trace]\n");
+                 "         [--stall-after BLOCKS]\n"
+                 "         [--poll-timeout-ms N] [--controller UDC] [--vhci DIR] [--trace]\n"
+                 "         [--loader-only [--vendor HEX]]\n");
 }
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -62,6 +68,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.trace = true;
         } else if (arg == "--reset-on-leave") {
             o.resetOnLeave = true;
+        } else if (arg == "--loader-only") {
+            o.loaderOnly = true;
         } else if (!hasValue) {
             return std::nullopt;
         } else if (arg == "--dump") {
@@ -74,6 +82,10 @@ std::optional<Options> parse(int argc, char** argv) {
             o.failWriteAfter = number();
         } else if (arg == "--vanish-after") {
             o.vanishAfter = number();
+        } else if (arg == "--stall-after") {
+            o.stallAfter = number();
+        } else if (arg == "--vendor") {
+            o.vendor = static_cast<uint16_t>(std::strtoul(argv[++i], nullptr, 16));
         } else if (arg == "--controller") {
             o.controller = argv[++i];
         } else if (arg == "--vhci") {
@@ -101,11 +113,20 @@ bool pause(int ms) {
     return poll(&fd, 1, ms) == 0;
 }
 
+// Writes the whole flash to `path` (when one was given) and says so.
 bool dump(const FlashModel& flash, const std::string& path) {
+    if (path.empty()) {
+        return true;
+    }
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(flash.bytes().data()),
                static_cast<std::streamsize>(flash.bytes().size()));
-    return static_cast<bool>(file);
+    if (!file) {
+        report("ERROR cannot write " + path);
+        return false;
+    }
+    report("DUMP " + path);
+    return true;
 }
 
 } // namespace
@@ -117,6 +138,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     FlashModel flash(*FlashModel::parseLayout(kLayout));
+    const UsbipLoader::Faults faults{options->vanishAfter, options->resetOnLeave, options->trace,
+                                     options->vendor};
+    if (options->loaderOnly) {
+        // Another board in its loader: it waits, whatever is written to it, until told to go.
+        DfuseDevice device(flash,
+                           {options->pollTimeoutMs, options->failWriteAfter, options->stallAfter});
+        UsbipLoader loader(device, options->vhci, kLayout, faults, report);
+        const UsbipLoader::Ending ending = loader.run(STDIN_FILENO);
+        return dump(flash, options->dumpPath) && ending != UsbipLoader::Ending::failed ? 0 : 1;
+    }
     MidiGadget midi(options->controller, report);
 
     for (;;) {
@@ -139,17 +170,13 @@ int main(int argc, char** argv) {
             return 0;
         }
 
-        DfuseDevice device(flash, {options->pollTimeoutMs, options->failWriteAfter});
-        UsbipLoader loader(device, options->vhci, kLayout,
-                           {options->vanishAfter, options->resetOnLeave, options->trace}, report);
+        DfuseDevice device(flash,
+                           {options->pollTimeoutMs, options->failWriteAfter, options->stallAfter});
+        UsbipLoader loader(device, options->vhci, kLayout, faults, report);
         const UsbipLoader::Ending ending = loader.run(STDIN_FILENO);
         const std::string blocks = std::to_string(device.dataBlocksWritten()) + " blocks";
-        if (!options->dumpPath.empty()) {
-            if (!dump(flash, options->dumpPath)) {
-                report("ERROR cannot write " + options->dumpPath);
-                return 1;
-            }
-            report("DUMP " + options->dumpPath);
+        if (!dump(flash, options->dumpPath)) {
+            return 1;
         }
         switch (ending) {
         case UsbipLoader::Ending::reset:

@@ -1,0 +1,67 @@
+// Where udev runs: the list is still read from sysfs, but only when udev's monitor announces a USB
+// device or interface, which it does once its rules (and with them this user's access) are
+// applied. Interfaces count too: a device's DFU interface appears once its configuration is set,
+// after the device itself.
+#include "UsbDeviceSource.h"
+
+#include <libudev.h>
+#include <unistd.h>
+
+namespace {
+
+class UdevUsbDevices final : public UsbDeviceSource {
+public:
+    UdevUsbDevices(std::unique_ptr<UsbDeviceSource> listing, udev* context, udev_monitor* monitor)
+        : listing_(std::move(listing)), udev_(context), monitor_(monitor) {}
+    ~UdevUsbDevices() override {
+        udev_monitor_unref(monitor_);
+        udev_unref(udev_);
+    }
+    UdevUsbDevices(const UdevUsbDevices&) = delete;
+    UdevUsbDevices& operator=(const UdevUsbDevices&) = delete;
+
+    std::vector<DfuDevice> dfuDevices() override { return listing_->dfuDevices(); }
+    bool writable(const DfuDevice& device) override { return listing_->writable(device); }
+    int changeDescriptor() override { return udev_monitor_get_fd(monitor_); }
+    void takeChanges() override {
+        // The socket does not block: the loop ends when nothing is left.
+        while (udev_device* device = udev_monitor_receive_device(monitor_)) {
+            udev_device_unref(device);
+        }
+    }
+
+private:
+    std::unique_ptr<UsbDeviceSource> listing_;
+    udev* udev_;
+    udev_monitor* monitor_;
+};
+
+// udev's monitor for USB devices, or null where udev does not run (its monitor would then stay
+// silent, and the list must be polled instead).
+std::unique_ptr<UsbDeviceSource> udevMonitored(std::unique_ptr<UsbDeviceSource> listing) {
+    if (::access("/run/udev/control", F_OK) != 0) {
+        return nullptr;
+    }
+    udev* context = udev_new();
+    if (context == nullptr) {
+        return nullptr;
+    }
+    udev_monitor* monitor = udev_monitor_new_from_netlink(context, "udev");
+    if (monitor == nullptr ||
+        udev_monitor_filter_add_match_subsystem_devtype(monitor, "usb", nullptr) < 0 ||
+        udev_monitor_enable_receiving(monitor) < 0) {
+        udev_monitor_unref(monitor);
+        udev_unref(context);
+        return nullptr;
+    }
+    return std::make_unique<UdevUsbDevices>(std::move(listing), context, monitor);
+}
+
+} // namespace
+
+std::unique_ptr<UsbDeviceSource> UsbDeviceSource::platformDefault() {
+    if (auto monitored = udevMonitored(sysfs())) {
+        return monitored;
+    }
+    return sysfs();
+}

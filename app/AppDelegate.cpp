@@ -95,13 +95,8 @@ AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& windo
 }
 
 AppDelegate::~AppDelegate() {
-    // Input stops before the inbox it is posted to closes: leaving a source waits for a
-    // delivery in progress on the receive thread. Queued input does not run any more.
-    if (const std::shared_ptr<ZelMidi> midi = midi_.load()) {
-        for (const auto& source : midi->sources()) {
-            source->removeDelegate(&inputTap_);
-        }
-    }
+    // Input stops; a delivery still under way posts to the closed inbox, which drops it.
+    inputSources_.leaveAll();
     inbox_->close();
     // A flasher still running (the application was ended from outside) is stopped and reaped.
     if (flasherThread_.joinable()) {
@@ -211,6 +206,7 @@ QString AppDelegate::midiProblem(OSStatus status) {
 
 void AppDelegate::disableMIDI() {
     midiRetry_->stop();
+    inputSources_.leaveAll();
     if (const std::shared_ptr<ZelMidi> old = midi_.exchange(nullptr)) {
         // A send still under way may keep the session a moment longer; it no longer reports here.
         old->setDelegate(nullptr);
@@ -331,7 +327,7 @@ uint8_t AppDelegate::isConnectedToMIDIOut(const QString& text) const {
 
 void AppDelegate::midiSourceAdded(ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiSource>& source) {
     if (source != nullptr) {
-        source->addDelegate(&inputTap_);
+        inputSources_.join(source);
     }
     checkMirtMidiDevice();
 }
@@ -354,6 +350,11 @@ void AppDelegate::midiDestinationRemoved(
 // ---- MIDI input -------------------------------------------------------------------------------
 
 void AppDelegate::midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPacketList* list) {
+    postPacketRecords(*inbox_, this, list);
+}
+
+void AppDelegate::postPacketRecords(MainThreadInbox& inbox, AppDelegate* owner,
+                                    const MIDIPacketList* list) {
     if (list == nullptr) {
         return;
     }
@@ -377,7 +378,7 @@ void AppDelegate::midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPa
                     packet + offsetof(MIDIPacket, timeStamp), sizeof(MIDITimeStamp));
         std::memcpy(bytes + offsetof(MIDIPacket, length), &recordLength, sizeof recordLength);
         std::memcpy(bytes + offsetof(MIDIPacket, data), packetData(packet), dataBytes);
-        inbox_->post([this, record = std::move(record)] { midiParser(record); });
+        inbox.post([owner, record = std::move(record)] { owner->midiParser(record); });
     }
 }
 

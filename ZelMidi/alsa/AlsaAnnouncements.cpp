@@ -48,6 +48,9 @@ void Announcements::handle(Client& client, const std::vector<Announcement>& batc
     std::erase_if(before,
                   [this](const auto& entry) { return clients_.isOwn(keyClient(entry.first)); });
     told_ = directory_.readNow();
+    if (summary.overrun) {
+        client.resubscribeSources();
+    }
     const auto changes = diffEndpoints(before, told_, summary.exits);
     const auto firstAdded = std::find_if(changes.begin(), changes.end(),
                                          [](const auto& c) { return c.id == kMIDIMsgObjectAdded; });

@@ -55,11 +55,13 @@ private:
     const ClientRegistry& clients_;
     std::atomic<bool>& stale_;
     std::atomic<uint64_t> reads_{0};
+    std::atomic<uint64_t> nextTicket_{0};
 
     mutable std::mutex mutex_; // guards everything below
     PortSnapshot known_;
     Lists directory_; // the last full read
     uint64_t generation_ = 1;
+    uint64_t publishedTicket_ = 0; // of the read the lists come from
     std::chrono::steady_clock::time_point lastRead_{};
     std::map<std::thread::id, Lists> snapshots_; // one per calling thread
 };

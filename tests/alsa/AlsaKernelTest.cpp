@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <unistd.h>
@@ -231,6 +232,44 @@ TEST(AlsaKernelSession, APortThatLeavesAndComesBackWhileTheSessionIsBusyIsRemove
     EXPECT_EQ(order, (std::vector<QString>{"source-", "destination-", "source+", "destination+"}));
     source->removeDelegate(collector.get());
     midi->setDelegate(nullptr);
+}
+
+// While the session's receive thread is held up, a flood overflows its input, and a port leaves
+// and comes back at the same address unannounced: the session lists it as before, and after the
+// overflow subscribes every listed source again, so it hears the port that came back.
+TEST(AlsaKernelSession, AfterAnInputOverflowEveryListedSourceIsSubscribedAgain) {
+    REQUIRE_SEQUENCER();
+    auto midi = ZelMidi::create(MidiService::platformDefault());
+    midi->rescanTimer()->setInterval(3600 * 1000); // only notices can tell
+    TestSequencerClient device("Flooding Device");
+    const int port = device.createSourcePort("Flooding Device MIDI 1");
+    ASSERT_TRUE(
+        waitUntil([&] { return sourceNamed(*midi, "Flooding Device MIDI 1") != nullptr; }, 3000));
+    struct Gate : Collector {
+        void midiSourceMidiReceived(ZelMidiSource& s, const MIDIPacketList* list) override {
+            released.wait();
+            Collector::midiSourceMidiReceived(s, list);
+        }
+        std::shared_future<void> released;
+    };
+    std::promise<void> release;
+    auto gate = std::make_shared<Gate>();
+    gate->released = release.get_future().share();
+    sourceNamed(*midi, "Flooding Device MIDI 1")->addDelegate(gate);
+    ASSERT_GE(device.sendNote(port, -1, 0, 1), 0); // holds the receive thread
+    ASSERT_GT(device.floodNotes(port, 5000), 0) << "the session's input overflowed";
+    ASSERT_EQ(device.deletePort(port), 0);
+    ASSERT_EQ(device.createSourcePort("Flooding Device MIDI 1"), port) << "the same address";
+    release.set_value();
+    const auto heardAgain = [&] {
+        device.sendNote(port, -1, 0, 99);
+        return waitUntil([&] { return std::ranges::count(gate->bytes(), 99) > 0; }, 100);
+    };
+    bool heard = false;
+    for (int i = 0; i < 30 && !heard; ++i) {
+        heard = heardAgain();
+    }
+    EXPECT_TRUE(heard);
 }
 
 TEST(AlsaKernelSession, APortThatAppearsWithoutANoticeIsFoundByTheNextRescan) {

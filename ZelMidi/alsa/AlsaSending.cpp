@@ -66,6 +66,7 @@ public:
             } else if (std::ranges::find(software_, r.client) == software_.end() &&
                        client_.receiverPool(r.client, &pool)) {
                 software_.push_back(r.client); // the pool is the client's, whichever port
+                fresh_.push_back(pool.free);
                 smallestPool_ =
                     software_.size() == 1 ? pool.size : std::min(smallestPool_, pool.size);
             }
@@ -134,6 +135,7 @@ private:
             return r;
         }
         // Written once: a failed write already cost the receiver its queue, a retry cannot help.
+        std::ranges::fill(fresh_, -1); // the next event asks again
         if (const int r = client_.writeNow(ev); r < 0) {
             return r;
         }
@@ -150,9 +152,14 @@ private:
     // the client is disposed.
     long waitForRoom(size_t cells) {
         long least = LONG_MAX;
-        for (const int receiver : software_) {
+        for (size_t i = 0; i < software_.size(); ++i) {
+            if (fresh_[i] >= static_cast<long>(cells)) {
+                least = std::min(least, fresh_[i]); // asked since the last event was written
+                continue;
+            }
             ReceiverPool pool;
-            while (client_.receiverPool(receiver, &pool)) {
+            while (client_.receiverPool(software_[i], &pool)) {
+                fresh_[i] = pool.free;
                 if (pool.free >= static_cast<int>(cells)) {
                     least = std::min<long>(least, pool.free);
                     break;
@@ -191,6 +198,7 @@ private:
         snd_seq_ev_set_sysex(&ev, 1, const_cast<uint8_t*>(kEnd));
         address_(ev);
         deadline_ = Clock::now() + client_.roomWait();
+        std::ranges::fill(fresh_, -1);
         if (waitForRoom(kClosingCells) >= 0) {
             pace(1);
             client_.writeNow(ev);
@@ -201,6 +209,7 @@ private:
     Client& client_;
     const Address address_;
     std::vector<int> software_; // clients whose pool each event waits for
+    std::vector<long> fresh_;   // their free cells as asked since the last write, or -1
     int smallestPool_ = 0;
     std::vector<std::pair<int, int>> hardware_; // ports each event is paced for
     size_t maxChunk_ = EventEncoder::kDefaultSysExChunk;

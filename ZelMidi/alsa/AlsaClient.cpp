@@ -20,6 +20,28 @@ namespace {
 constexpr size_t kInputBufferBytes = 128 * 1024;
 constexpr size_t kInputPoolCells = 2000;
 
+// The kernel does not deliver what the receive thread would only drop: every subscription made
+// anywhere (our own included, while a source is being connected) would wake it for nothing.
+void ignoreUnusedAnnouncements(snd_seq_t* seq) {
+    snd_seq_client_info_t* info = nullptr;
+    snd_seq_client_info_alloca(&info);
+    if (snd_seq_get_client_info(seq, info) < 0) {
+        return;
+    }
+    for (int type = 0; type < 256; ++type) {
+        switch (type) {
+        case SND_SEQ_EVENT_CLIENT_START:
+        case SND_SEQ_EVENT_CLIENT_CHANGE:
+        case SND_SEQ_EVENT_PORT_SUBSCRIBED:
+        case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+            break;
+        default:
+            snd_seq_client_info_event_filter_add(info, type);
+        }
+    }
+    snd_seq_set_client_info(seq, info); // without it everything comes, as before
+}
+
 } // namespace
 
 void SequencerCloser::operator()(snd_seq_t* seq) const {
@@ -61,6 +83,7 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     // Room for a whole large SysEx from a software sender (failures only make it smaller).
     snd_seq_set_input_buffer_size(seq, kInputBufferBytes);
     snd_seq_set_client_pool_input(seq, kInputPoolCells);
+    ignoreUnusedAnnouncements(seq);
 
     c->announcePort_ = snd_seq_create_simple_port(
         seq, "Announcements", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,

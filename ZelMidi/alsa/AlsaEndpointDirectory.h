@@ -35,6 +35,8 @@ public:
     PortSnapshot readNow();
     // The port as last read, else as the kernel describes it now; false when neither knows it.
     bool findPort(int client, int port, KnownPort* out);
+    // The port as the kernel describes it now, remembered for its names; false when it is gone.
+    bool lookUpPort(int client, int port, KnownPort* out);
     // The full reads of the kernel's port list so far.
     uint64_t reads() const { return reads_.load(); }
     // Reads the kernel when it is due, as a count does; the number changes only when a read
@@ -49,7 +51,6 @@ private:
     void refreshEndpoints();
     void readIfDue();
     PortSnapshot readKernelDirectory();
-    bool lookUpPort(int client, int port, KnownPort* out);
     const Lists& callerSnapshot() const; // with mutex_ held
 
     const ClientRegistry& clients_;

@@ -33,6 +33,7 @@
 #include <vector>
 
 class DfuFileCheck;
+struct DfuseImage;
 class FlasherRun;
 class MainWindow;
 class QTimer;
@@ -250,7 +251,7 @@ private:
     void showFileProblem(const QString& path, const QString& problem);
     bool confirmUpdate(const QString& path, const QString& summary);
     void waitForLoader();
-    void startFlasherRun();
+    void startFlasherRun(const DfuseImage& image);
     void endFlasherRun();
     void flasherProgress(uint64_t run, const DfuProgress& progress);
     void midiRetryTick();

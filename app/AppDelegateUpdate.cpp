@@ -141,7 +141,7 @@ void AppDelegate::sendFile(QObject* /*sender*/) {
     }
     if (!quitRequested_) {
         dialog->setPhaseText(tr("Starting the flasher…"));
-        startFlasherRun();
+        startFlasherRun(file.image);
         if (!quitRequested_) {
             modal.run();
         }
@@ -230,12 +230,12 @@ void AppDelegate::waitForLoader() {
     }
 }
 
-void AppDelegate::startFlasherRun() {
+void AppDelegate::startFlasherRun(const DfuseImage& image) {
     const std::shared_ptr<const QUrl> url = firmwareURL();
     // The decoded file-system path as it is: no second percent-decoding.
     const QString path = url ? url->toLocalFile() : QString();
     auto run = std::make_shared<FlasherRun>(FlasherRun::launchPathIn(flasherDirectory()),
-                                            FlasherRun::argumentsFor(path));
+                                            FlasherRun::argumentsFor(path), image);
     run->setGracePeriod(flasherGrace_);
     const uint64_t number = flasherRunNumber_.fetch_add(1) + 1;
     // The inbox drops posted work once the controller is gone, so `owner` is never stale there.
@@ -293,13 +293,15 @@ void AppDelegate::flasherProgress(uint64_t run, const DfuProgress& progress) {
                     : tr("Writing element %1 of %2").arg(progress.element).arg(progress.elements);
     }
     dialog->setPhaseText(tr("%1… %2% of the firmware").arg(phase).arg(percent));
-    dialog->setProgressValue(progress.fraction);
+    // The clock may have gone further than the first bytes written: the bar never goes back.
+    dialog->setProgressValue(std::max(progress.fraction, dialog->progressValue()));
 }
 
 void AppDelegate::startTask() {
     const std::shared_ptr<const QUrl> url = firmwareURL();
-    FlasherRun run(FlasherRun::launchPathIn(flasherDirectory()),
-                   FlasherRun::argumentsFor(url ? url->toLocalFile() : QString()));
+    const QString path = url ? url->toLocalFile() : QString();
+    FlasherRun run(FlasherRun::launchPathIn(flasherDirectory()), FlasherRun::argumentsFor(path),
+                   DfuFileCheck::checkFile(path).image);
     const uint64_t number = flasherRunNumber_.load();
     const QVariantMap result = run.run();
     inbox_->post([owner = this, number, result] { owner->flasherRunEnded(number, result); });

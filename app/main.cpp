@@ -2,6 +2,7 @@
 // the one controller.
 #include "AppDelegate.h"
 #include "CommandLine.h"
+#include "FirstFrame.h"
 #include "FlasherRun.h"
 #include "MainWindow.h"
 #include "SystemLog.h"
@@ -12,7 +13,6 @@
 #include <QFileInfo>
 #include <QLibraryInfo>
 #include <QLocale>
-#include <QTimer>
 #include <QTranslator>
 #include <QUrl>
 #include <cstdio>
@@ -78,9 +78,11 @@ int main(int argc, char** argv) {
     logFlasher(delegate);
 
     window.show();
-    // Start-up runs once the event loop runs, with the window on screen. A file named on the
-    // command line ("Open with") is then chosen as if through the file dialog.
-    QTimer::singleShot(0, &delegate, [&delegate, path = command.firmwarePath] {
+    // Start-up runs right behind the window's first frame: the MIDI session (ALSA's configuration,
+    // the client, the first scan) is nothing the first frame shows, and the status line follows
+    // in the next one. A file named on the command line ("Open with") is then chosen as if
+    // through the file dialog.
+    runAfterFirstFrame(window, [&delegate, path = command.firmwarePath] {
         delegate.applicationDidFinishLaunching();
         if (!path.isEmpty()) {
             delegate.locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(path)});

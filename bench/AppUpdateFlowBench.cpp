@@ -100,8 +100,10 @@ void wholeUpdate(benchmark::State& state, const char* script) {
     const QString firmware = dir.filePath(QStringLiteral("fw.dfu"));
     dfutest::writeBinaryFile(
         firmware.toStdString(),
-        dfutest::makeDfuseFile(
-            {{0, "Internal Flash", {{0x08000000, dfutest::patternBytes(20480, 1)}}}}));
+        dfutest::makeDfuseFile({{0,
+                                 "Internal Flash",
+                                 {{0x08000000, dfutest::patternBytes(10240, 1)},
+                                  {0x08004000, dfutest::patternBytes(10240, 2)}}}}));
 
     auto sim = std::make_shared<SimulatedMidiService>();
     sim->addSource(QStringLiteral("MIRT VQ320 MIDI 1"));

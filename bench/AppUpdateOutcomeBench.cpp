@@ -21,7 +21,7 @@ std::string repeated(std::string_view piece, std::size_t size) {
 
 void scan(benchmark::State& state, const std::string& output, FlasherVerdict expected) {
     for (auto _ : state) {
-        FlasherOutputScanner scanner;
+        FlasherOutputScanner scanner(1);
         for (std::size_t at = 0; at < output.size(); at += kSlice) {
             scanner.feed(std::string_view(output).substr(at, kSlice));
         }

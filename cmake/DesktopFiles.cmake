@@ -1,5 +1,6 @@
 # What puts the updater into a desktop: the menu entry, the software centre's metadata, icons,
-# the .dfu file type, the man page, the licence and (where it belongs) the udev rule.
+# the .dfu file type, the man page, the changelog, the licence and (where it belongs) the udev
+# rule.
 include_guard(GLOBAL)
 include(GNUInstallDirs)
 
@@ -28,6 +29,17 @@ add_custom_command(OUTPUT ${vq_man_page}
   VERBATIM)
 add_custom_target(vq320_man_page ALL DEPENDS ${vq_man_page})
 install(FILES ${vq_man_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The release history, in Debian's changelog format and compressed the same way: the package is
+# its own upstream, so it is the changelog.gz a native package keeps in its documentation folder.
+set(vq_changelog ${CMAKE_CURRENT_BINARY_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${vq_changelog}
+  COMMAND ${VQ_GZIP} -9 -n -c ${vq_resources}/changelog > ${vq_changelog}
+  DEPENDS ${vq_resources}/changelog
+  COMMENT "Compressing the changelog"
+  VERBATIM)
+add_custom_target(vq320_changelog ALL DEPENDS ${vq_changelog})
+install(FILES ${vq_changelog} DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 # The licence, in the machine-readable copyright format Debian keeps in the documentation folder.
 file(READ ${PROJECT_SOURCE_DIR}/LICENSE vq_license_body)

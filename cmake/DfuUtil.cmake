@@ -39,11 +39,32 @@ function(vq_install_link dir name link_target)
   install(FILES ${link} DESTINATION ${dir})
 endfunction()
 
+# Installs the flasher's link into the program directory. It is made at install time, when the
+# prefix is known (the package installs into /usr, `cmake --install` wherever it is told):
+# relative within one top-level directory, absolute across them, as Debian's policy asks.
+function(vq_install_dfu_util_link)
+  string(CONFIGURE [[
+    set(vq_dir "${CMAKE_INSTALL_PREFIX}/@VQ_INSTALL_PROGRAMDIR@")
+    set(vq_target "@VQ_DFU_UTIL_INSTALLED@")
+    string(REGEX MATCH "^/[^/]*" vq_dir_top "${vq_dir}")
+    string(REGEX MATCH "^/[^/]*" vq_target_top "${vq_target}")
+    if(vq_dir_top STREQUAL vq_target_top)
+      file(RELATIVE_PATH vq_target "${vq_dir}" "${vq_target}")
+    endif()
+    set(vq_link "$ENV{DESTDIR}${vq_dir}/dfu-util")
+    message(STATUS "Installing: ${vq_link} -> ${vq_target}")
+    file(MAKE_DIRECTORY "$ENV{DESTDIR}${vq_dir}")
+    file(CREATE_LINK "${vq_target}" "${vq_link}" SYMBOLIC)
+    list(APPEND CMAKE_INSTALL_MANIFEST_FILES "${vq_link}")
+  ]] vq_code @ONLY)
+  install(CODE "${vq_code}")
+endfunction()
+
 # Installs <target> into the program directory with the flasher's link beside it, and links
 # <bindir>/<target> to it.
 function(vq_install_with_dfu_util target)
   install(TARGETS ${target} RUNTIME DESTINATION ${VQ_INSTALL_PROGRAMDIR})
-  vq_install_link(${VQ_INSTALL_PROGRAMDIR} dfu-util ${VQ_DFU_UTIL_INSTALLED})
+  vq_install_dfu_util_link()
   # A relative link, so the tree stays valid wherever DESTDIR puts it.
   file(RELATIVE_PATH link_target ${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}
        ${CMAKE_INSTALL_PREFIX}/${VQ_INSTALL_PROGRAMDIR}/${target})

@@ -7,8 +7,12 @@ set(CPACK_PACKAGE_NAME vq320-updater)
 set(CPACK_PACKAGE_VENDOR Mirt)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware updater for the Mirt VQ320 USB-MIDI mixer")
-set(CPACK_PACKAGE_DESCRIPTION "Shows whether the Mirt VQ320 mixer is connected, restarts it \
-into its USB DFU loader and writes a firmware image (.dfu) with dfu-util.")
+# The extended description as the control file shows it: lines within 80 columns.
+set(CPACK_PACKAGE_DESCRIPTION "\
+Writes a new firmware image into the Mirt VQ320 USB-MIDI mixer. The program
+shows whether the mixer is plugged in, lets the user choose the firmware file
+(.dfu), restarts the mixer into its USB DFU loader and writes the image with
+dfu-util, then tells how the update went.")
 set(CPACK_PACKAGE_CONTACT "Mirt <support@mirt.it>")
 set(CPACK_PACKAGE_HOMEPAGE_URL "https://www.mirt.it/")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)

@@ -36,6 +36,8 @@ test_packages=(
     # Validators of the desktop entry and the AppStream metainfo.
     desktop-file-utils
     appstream
+    # Debian's package checker: the .deb must pass it without errors or warnings.
+    lintian
     # Screenshots under a virtual display (tools/take-screenshots.sh).
     xvfb
     xauth

@@ -1,11 +1,16 @@
-// Checks a firmware file before anything is sent to the mixer: a readable regular file with a
-// valid DFU suffix (signature, length, CRC-32) for the mixer's loader (0483:df11, or the 0xFFFF
-// wildcard), and, when it has a DfuSe prefix, a prefix whose image, target and element sizes
-// agree with the file. Pure but for reading the file.
+// Checks a firmware file before anything is sent to the mixer, as strictly as the flasher reads
+// it (dfu-util -a 0 with a DfuSe file): a DFU signature at its end (length, CRC-32, 0483:df11 or
+// the 0xFFFF wildcard, DFU version 1.1a), a DfuSe header, targets all for alternate setting 0,
+// elements that are not empty and do not overlap, and sizes that agree with the file. Once the
+// loader is known, `fitProblem` tells whether the image lies in the memory it can write. Pure but
+// for reading the file.
 #pragma once
+
+#include "DfuseImage.h"
 
 #include <QCoreApplication>
 #include <QString>
+#include <QStringView>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -25,13 +30,14 @@ public:
         bool ok = false;
         QString problem; // what is wrong, for the user (empty when ok)
         QString summary; // what the file holds, for the user (when ok)
-        bool dfuse = false;
-        QString targetName; // the first target's name (DfuSe)
-        int targets = 0;
-        int elements = 0;
-        uint64_t imageBytes = 0; // the bytes that will be written
+        DfuseImage image;
     };
 
     static Result checkFile(const QString& path);
     static Result checkBytes(std::span<const uint8_t> bytes);
+
+    // Empty when every element of `image` lies in writable memory of the loader whose alternate
+    // setting 0 is named `memoryDescription` (see DfuseMemoryLayout); otherwise why the file does
+    // not fit this device.
+    static QString fitProblem(const DfuseImage& image, QStringView memoryDescription);
 };

@@ -44,7 +44,26 @@ int percentOf(std::string_view line) {
     return std::clamp(value, -1, 100);
 }
 
+// The byte count of a bar line ("...  52%         8192 bytes", " failed!" after it), or -1.
+int64_t bytesOf(std::string_view line) {
+    const std::size_t at = line.rfind(" bytes");
+    if (at == std::string_view::npos) {
+        return -1;
+    }
+    std::size_t start = at;
+    while (start > 0 && line[start - 1] >= '0' && line[start - 1] <= '9') {
+        --start;
+    }
+    int64_t value = -1;
+    const auto [end, error] = std::from_chars(line.data() + start, line.data() + at, value);
+    return error == std::errc() && end == line.data() + at ? value : -1;
+}
+
 } // namespace
+
+DfuProgressParser::DfuProgressParser(int elements, uint64_t imageBytes) : imageBytes_(imageBytes) {
+    progress_.elements = elements > 0 ? elements : 0;
+}
 
 void DfuProgressParser::feed(std::string_view bytes) {
     while (!bytes.empty()) {
@@ -53,6 +72,7 @@ void DfuProgressParser::feed(std::string_view bytes) {
         if (line_.size() < kMaxLine) {
             line_.append(part.substr(0, kMaxLine - line_.size()));
         }
+        lineLength_ += part.size();
         if (end == std::string_view::npos) {
             return;
         }
@@ -65,42 +85,32 @@ void DfuProgressParser::endLine() {
     const std::string_view line = line_;
     if (startsWith(line, "Parsing element ")) {
         elementLine(line);
-    } else if (startsWith(line, "Image for alternate setting")) {
-        imageLine(line);
+    } else if (line == "Download done." && lineLength_ == line.size()) {
+        writtenBefore_ += elementSize_;
+        elementSize_ = 0;
+        elementWritten_ = 0;
+        update();
     } else if (startsWith(line, "Erase") && line.find('[') != std::string_view::npos) {
         barLine(DfuProgress::Phase::Erase, line);
     } else if (startsWith(line, "Download") && line.find('[') != std::string_view::npos) {
         barLine(DfuProgress::Phase::Download, line);
     }
     line_.clear();
-}
-
-void DfuProgressParser::imageLine(std::string_view line) {
-    const int64_t elements = numberAfter(line, "(");
-    const int64_t total = numberAfter(line, "total size =");
-    if (elements > 0 && elements < 1'000'000) {
-        progress_.elements = static_cast<int>(elements);
-    }
-    if (total > 0) {
-        totalSize_ = static_cast<uint64_t>(total);
-    }
+    lineLength_ = 0;
 }
 
 void DfuProgressParser::elementLine(std::string_view line) {
     const int64_t index = numberAfter(line, "Parsing element");
     const int64_t size = numberAfter(line, "size =");
-    if (index <= 0 || index > 1'000'000 || size < 0) {
+    if (index <= 0 || size < 0) {
         return;
     }
-    if (progress_.element > 0) {
-        doneBefore_ += elementSize_;
-    }
-    progress_.element = static_cast<int>(index);
-    elementSize_ = static_cast<uint64_t>(size);
-    erasePercent_ = 0;
-    downloadPercent_ = 0;
+    // Numbered within each target by dfu-util; counted over the whole image here.
+    elementLines_ += elementLines_ < progress_.elements ? 1 : 0;
+    progress_.element = elementLines_;
     progress_.phase = DfuProgress::Phase::None;
-    update();
+    elementSize_ = static_cast<uint64_t>(size);
+    elementWritten_ = 0;
 }
 
 void DfuProgressParser::barLine(DfuProgress::Phase phase, std::string_view line) {
@@ -109,31 +119,21 @@ void DfuProgressParser::barLine(DfuProgress::Phase phase, std::string_view line)
         return;
     }
     progress_.phase = phase;
-    progress_.measured = true;
-    if (phase == DfuProgress::Phase::Erase) {
-        erasePercent_ = percent;
-    } else {
-        // A DfuSe element that needs no erase goes straight to its download.
-        erasePercent_ = 100;
-        downloadPercent_ = percent;
+    if (phase == DfuProgress::Phase::Download) {
+        const int64_t bytes = bytesOf(line);
+        const uint64_t written = bytes >= 0 ? static_cast<uint64_t>(bytes)
+                                            : elementSize_ * static_cast<uint64_t>(percent) / 100;
+        elementWritten_ = std::min(written, elementSize_);
     }
     update();
 }
 
 void DfuProgressParser::update() {
-    if (!progress_.measured) {
+    if (imageBytes_ == 0) {
         return;
     }
-    const float element = (kEraseShare * static_cast<float>(erasePercent_) +
-                           (1.0f - kEraseShare) * static_cast<float>(downloadPercent_)) /
-                          100.0f;
-    float fraction = element;
-    if (totalSize_ > 0 && progress_.element > 0) {
-        fraction = (static_cast<float>(doneBefore_) + element * static_cast<float>(elementSize_)) /
-                   static_cast<float>(totalSize_);
-    } else if (progress_.element == 0 && progress_.phase == DfuProgress::Phase::Download) {
-        // A plain image: its one download bar is the whole.
-        fraction = static_cast<float>(downloadPercent_) / 100.0f;
-    }
-    progress_.fraction = std::clamp(fraction, 0.0f, 1.0f);
+    progress_.measured = true;
+    const double written =
+        static_cast<double>(writtenBefore_ + elementWritten_) / static_cast<double>(imageBytes_);
+    progress_.fraction = std::max(progress_.fraction, static_cast<float>(std::min(written, 1.0)));
 }

@@ -1,6 +1,7 @@
 #include "FlasherOutputScanner.h"
 
 #include <array>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -10,48 +11,60 @@ enum Phrase : uint8_t {
     kDone,
     kLeave,
     kNoDevice,
+    kManyDevices,
+    kOpenFailed,
+    kAccessDenied,
+    kOnlyDfuse,
+    kNoSignature,
+    kNotWriteable,
+    kNoAlternate,
+    kSkipping,
+    kOwnLine,
+    kErrorLine,
     kImageNotFound,
     kSharedLibraries,
-    kAccess,
-    kError,
-    kNoErrorCondition,
-    kFirstMarker,
 };
 constexpr std::string_view kPhrases[] = {
     "download done.",
-    "submitting leave request",
-    "no dfu capable usb device available",
+    "submitting leave request...",
+    "dfu-util: no dfu capable usb device available",
+    "dfu-util: more than one dfu capable usb device found",
+    "dfu-util: cannot open dfu device ",
+    "(libusb_error_access)",
+    "dfu-util: only dfuse file version 1.1a is supported",
+    "dfu-util: no valid dfuse signature",
+    " is not writeable",
+    "dfu-util: no alternate setting ",
+    " (skipping elements)",
+    "dfu-util",
+    "dfu-util:",
     "image not found",
     "error while loading shared libraries",
-    "libusb_error_access",
-    "error",
-    "no error condition is present",
-    // The words that make a line an error line wherever they stand.
-    "fail",
-    "cannot",
-    "could not",
-    "unable",
-    "no dfu capable",
-    "not found",
-    "corrupt",
 };
 constexpr std::size_t kPhraseCount = std::size(kPhrases);
 static_assert(kPhraseCount <= 32);
 constexpr uint32_t bit(unsigned phrase) {
     return uint32_t{1} << phrase;
 }
-constexpr uint32_t kMarkerBits = ~(bit(kFirstMarker) - 1) & (bit(kPhraseCount) - 1);
 
-constexpr std::string_view kFlasherPrefix = "dfu-util:";
-constexpr int8_t kPrefixFailed = -1;
-constexpr int8_t kPrefixMatched = static_cast<int8_t>(kFlasherPrefix.size());
+// For each line length, the phrases of that length: a phrase that ends there starts the line.
+constexpr std::size_t kLongestPhrase = [] {
+    std::size_t longest = 0;
+    for (std::string_view phrase : kPhrases) {
+        longest = phrase.size() > longest ? phrase.size() : longest;
+    }
+    return longest;
+}();
+constexpr std::array<uint32_t, kLongestPhrase + 1> kPhrasesOfLength = [] {
+    std::array<uint32_t, kLongestPhrase + 1> masks{};
+    for (std::size_t p = 0; p < kPhraseCount; ++p) {
+        masks[kPhrases[p].size()] |= bit(static_cast<unsigned>(p));
+    }
+    return masks;
+}();
 
 constexpr unsigned char lower(unsigned char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c - 'A' + 'a') : c;
-}
-
-bool isBlank(unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f';
 }
 
 // An Aho-Corasick automaton over all phrases with a full transition table: one table look-up
@@ -119,7 +132,8 @@ const Automaton& automaton() {
 
 } // namespace
 
-FlasherOutputScanner::FlasherOutputScanner() {
+FlasherOutputScanner::FlasherOutputScanner(int expectedElements)
+    : expected_(expectedElements > 0 ? static_cast<uint64_t>(expectedElements) : 0) {
     automaton(); // built once, before the first feed
 }
 
@@ -131,59 +145,65 @@ void FlasherOutputScanner::feed(std::string_view bytes) {
             endLine();
             continue;
         }
-        lineEmpty_ = false;
-        if (prefix_ >= 0 && prefix_ < kPrefixMatched) {
-            if (prefix_ == 0 && isBlank(c)) {
-                // still in the leading blanks
-            } else if (lower(c) == static_cast<unsigned char>(kFlasherPrefix[prefix_])) {
-                ++prefix_;
-            } else {
-                prefix_ = kPrefixFailed;
-            }
-        }
+        lineLength_ += lineLength_ < UINT32_MAX ? 1 : 0;
         state_ = a.next[state_][c];
-        if (const uint32_t out = a.output[state_]; out != 0) {
-            lineHits_ |= out;
-            lineErrors_ += (out & bit(kError)) != 0 ? 1 : 0;
-            lineNoErrors_ += (out & bit(kNoErrorCondition)) != 0 ? 1 : 0;
+        lastOut_ = a.output[state_];
+        if (lastOut_ != 0) {
+            lineHits_ |= lastOut_;
+            if (lineLength_ <= kLongestPhrase) {
+                lineStarts_ |= lastOut_ & kPhrasesOfLength[lineLength_];
+            }
         }
     }
 }
 
 void FlasherOutputScanner::endLine() {
-    if (!lineEmpty_) {
-        const bool errorLine = prefix_ == kPrefixMatched || (lineHits_ & kMarkerBits) != 0 ||
-                               lineErrors_ > lineNoErrors_;
-        if ((lineHits_ & bit(kDone)) != 0) {
-            sawDone_ = true;
-            errorAfterDone_ = false;
-        } else if (errorLine && sawDone_) {
-            errorAfterDone_ = true;
-        }
-        sawLeave_ = sawLeave_ || (lineHits_ & bit(kLeave)) != 0;
-        sawAccess_ = sawAccess_ || (lineHits_ & bit(kAccess)) != 0;
-        sawNoDevice_ = sawNoDevice_ || (lineHits_ & bit(kNoDevice)) != 0;
+    if (lineLength_ > 0) {
+        const auto whole = [this](Phrase p) {
+            return (lineStarts_ & bit(p)) != 0 && lineLength_ == kPhrases[p].size();
+        };
+        const auto startsAndEnds = [this](Phrase head, Phrase tail) {
+            return (lineStarts_ & bit(head)) != 0 && (lastOut_ & bit(tail)) != 0 &&
+                   lineLength_ >= kPhrases[head].size() + kPhrases[tail].size();
+        };
+        const auto starts = [this](Phrase p) { return (lineStarts_ & bit(p)) != 0; };
+        doneLines_ += whole(kDone) ? 1 : 0;
+        sawLeave_ = sawLeave_ || whole(kLeave);
+        sawSkip_ = sawSkip_ || startsAndEnds(kNoAlternate, kSkipping);
+        sawAccess_ = sawAccess_ || startsAndEnds(kOpenFailed, kAccessDenied);
+        sawManyDevices_ = sawManyDevices_ || starts(kManyDevices);
+        sawNoDevice_ = sawNoDevice_ || whole(kNoDevice);
+        sawFileRefused_ = sawFileRefused_ || starts(kOnlyDfuse) || whole(kNoSignature) ||
+                          startsAndEnds(kErrorLine, kNotWriteable);
+        // The system's loader speaks before the flasher's first line, never after it.
         sawLibrary_ =
-            sawLibrary_ || (lineHits_ & (bit(kImageNotFound) | bit(kSharedLibraries))) != 0;
+            sawLibrary_ ||
+            (!sawOwnLine_ && (lineHits_ & (bit(kImageNotFound) | bit(kSharedLibraries))) != 0);
+        sawOwnLine_ = sawOwnLine_ || starts(kOwnLine);
     }
     state_ = 0;
+    lineLength_ = 0;
     lineHits_ = 0;
-    lineErrors_ = 0;
-    lineNoErrors_ = 0;
-    prefix_ = 0;
-    lineEmpty_ = true;
+    lineStarts_ = 0;
+    lastOut_ = 0;
 }
 
 FlasherVerdict FlasherOutputScanner::finish(FlasherExit exit) {
     endLine();
-    if (sawDone_ && !exit.signalled && (sawLeave_ || (exit.code == 0 && !errorAfterDone_))) {
+    if (!exit.signalled && expected_ > 0 && doneLines_ == expected_ && sawLeave_ && !sawSkip_) {
         return FlasherVerdict::Success;
     }
     if (sawAccess_) {
         return FlasherVerdict::PermissionDenied;
     }
+    if (sawManyDevices_) {
+        return FlasherVerdict::TooManyDevices;
+    }
     if (sawNoDevice_) {
         return FlasherVerdict::DeviceNotFound;
+    }
+    if (sawFileRefused_ || sawSkip_) {
+        return FlasherVerdict::FileRefused;
     }
     if (sawLibrary_) {
         return FlasherVerdict::LibraryMissing;

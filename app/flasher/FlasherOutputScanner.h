@@ -17,50 +17,56 @@ struct FlasherExit {
 enum class FlasherVerdict : uint8_t {
     Success,              // the image was written (see finish)
     PermissionDenied,     // the loader was found but this user may not open it
+    TooManyDevices,       // more than one device in DFU mode
     DeviceNotFound,       // no device in DFU mode
+    FileRefused,          // the flasher refused the file, or skipped part of it
     LibraryMissing,       // the flasher could not load a library
     TransferNotCompleted, // anything else
 };
 
 class FlasherOutputScanner {
 public:
-    FlasherOutputScanner();
+    // `expectedElements`: the elements of the checked image; a success needs one "Download
+    // done." for each (none is possible with 0).
+    explicit FlasherOutputScanner(int expectedElements);
 
     // The next bytes of the combined output, in any slicing. Lines end at '\n' or '\r' (the
     // flasher redraws its progress bars with carriage returns); phrases are matched ignoring
-    // ASCII case.
+    // ASCII case, and only as whole lines of dfu-util's own (a phrase inside another line, such
+    // as the "Target name: ..." line that copies the file, does not count).
     void feed(std::string_view bytes);
 
-    // The verdict, once the flasher has ended. A success needs "Download done." and an exit
-    // that is not a signal, and then either "Submitting leave request" (the device resets on
-    // leaving, so the flasher may fail after it, e.g. with status 74) or exit status 0 with no
-    // error line after the last "Download done.". Otherwise the first of these that was seen
-    // decides: LIBUSB_ERROR_ACCESS, "No DFU capable USB device available", a missing library
-    // ("image not found", "error while loading shared libraries"), else TransferNotCompleted.
-    //
-    // An error line starts with "dfu-util:" (after blanks), or holds "fail", "cannot", "could
-    // not", "unable", "no dfu capable", "not found", "corrupt", or an "error" that is not part
-    // of the all-is-well status "No error condition is present".
+    // The verdict, once the flasher has ended. A success needs exactly one line "Download done."
+    // per expected element, the line "Submitting leave request...", no "dfu-util: No alternate
+    // setting N (skipping elements)" and an exit that is not a signal; the exit status does not
+    // matter, as a device that resets on leaving makes dfu-util fail after the leave request
+    // (status 74). Otherwise the first of these decides: "dfu-util: Cannot open DFU device ...
+    // (LIBUSB_ERROR_ACCESS)", "dfu-util: More than one DFU capable USB device found...",
+    // "dfu-util: No DFU capable USB device available", a refusal of the file ("dfu-util: Only
+    // DfuSe file version 1.1a is supported", "dfu-util: No valid DfuSe signature", "dfu-util:
+    // ... is not writeable", or skipped elements), a missing library ("image not found", "error
+    // while loading shared libraries" before dfu-util's first line of its own), else
+    // TransferNotCompleted.
     FlasherVerdict finish(FlasherExit exit);
-
-    // Whether "Download done." has been seen so far.
-    bool downloadDone() const { return sawDone_; }
 
 private:
     void endLine();
 
+    uint64_t expected_;
     uint16_t state_ = 0; // automaton state within the current line
     // The current line.
-    uint32_t lineHits_ = 0;     // phrase bits seen on it
-    uint64_t lineErrors_ = 0;   // "error" occurrences
-    uint64_t lineNoErrors_ = 0; // "no error condition is present" occurrences
-    int8_t prefix_ = 0;         // >= 0: characters of "dfu-util:" matched after blanks
-    bool lineEmpty_ = true;     // nothing since the last line end
+    uint32_t lineLength_ = 0; // bytes so far, saturating
+    uint32_t lineHits_ = 0;   // phrases found anywhere in it
+    uint32_t lineStarts_ = 0; // phrases it starts with
+    uint32_t lastOut_ = 0;    // phrases that end at its last byte
     // The whole output so far.
-    bool sawDone_ = false;
-    bool errorAfterDone_ = false;
+    uint64_t doneLines_ = 0;
+    bool sawOwnLine_ = false; // dfu-util has printed (so it loaded)
     bool sawLeave_ = false;
+    bool sawSkip_ = false;
     bool sawAccess_ = false;
+    bool sawManyDevices_ = false;
     bool sawNoDevice_ = false;
+    bool sawFileRefused_ = false;
     bool sawLibrary_ = false;
 };

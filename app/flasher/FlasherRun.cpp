@@ -108,8 +108,9 @@ bool worthReporting(const DfuProgress& now, const DfuProgress& told) {
 
 } // namespace
 
-FlasherRun::FlasherRun(QString launchPath, QStringList arguments)
-    : launchPath_(std::move(launchPath)), arguments_(std::move(arguments)), read_(::read),
+FlasherRun::FlasherRun(QString launchPath, QStringList arguments, const DfuseImage& image)
+    : launchPath_(std::move(launchPath)), arguments_(std::move(arguments)),
+      imageElements_(image.elementCount()), imageBytes_(image.elementBytes()), read_(::read),
       stopFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {}
 
 FlasherRun::~FlasherRun() {
@@ -216,8 +217,8 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
     // Readable once the child has exited; without it (old kernels) the exit is polled.
     Descriptor exitFd(static_cast<int>(::syscall(SYS_pidfd_open, child, 0)));
 
-    FlasherOutputScanner scanner;
-    DfuProgressParser progress;
+    FlasherOutputScanner scanner(imageElements_);
+    DfuProgressParser progress(imageElements_, imageBytes_);
     DfuProgress told;
     OutputExcerpt excerpt;
     std::vector<char> buffer(64 * 1024);

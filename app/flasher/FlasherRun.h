@@ -6,6 +6,7 @@
 #pragma once
 
 #include "DfuProgressParser.h"
+#include "DfuseImage.h"
 #include "FlasherOutputScanner.h"
 
 #include <QString>
@@ -36,7 +37,9 @@ public:
     // Called on the run's thread whenever the flasher's measured progress changes.
     using ProgressHandler = std::function<void(const DfuProgress&)>;
 
-    FlasherRun(QString launchPath, QStringList arguments);
+    // `image`: what the check found in the file the flasher writes; the verdict counts its
+    // elements and the progress its bytes.
+    FlasherRun(QString launchPath, QStringList arguments, const DfuseImage& image);
     ~FlasherRun();
     FlasherRun(const FlasherRun&) = delete;
     FlasherRun& operator=(const FlasherRun&) = delete;
@@ -77,6 +80,8 @@ private:
 
     QString launchPath_;
     QStringList arguments_;
+    int imageElements_;
+    uint64_t imageBytes_;
     ReadFunction read_;
     ProgressHandler onProgress_;
     std::function<void(const QVariantMap&)> onResult_;

@@ -14,8 +14,12 @@ UpdateOutcome::Kind UpdateOutcome::classify(int32_t taskReturnErr, FlasherVerdic
         return Kind::Success;
     case FlasherVerdict::PermissionDenied:
         return Kind::PermissionDenied;
+    case FlasherVerdict::TooManyDevices:
+        return Kind::TooManyDevices;
     case FlasherVerdict::DeviceNotFound:
         return Kind::DeviceNotFound;
+    case FlasherVerdict::FileRefused:
+        return Kind::FileRefused;
     case FlasherVerdict::LibraryMissing:
         return Kind::LibraryMissing;
     case FlasherVerdict::TransferNotCompleted:
@@ -42,8 +46,12 @@ QStringList UpdateOutcome::messages(Kind kind) {
         return {translated(kSuccessMessage), translated(kSuccessFollowUpMessage)};
     case Kind::PermissionDenied:
         return {translated(kPermissionDeniedMessage)};
+    case Kind::TooManyDevices:
+        return {translated(kTooManyDevicesMessage)};
     case Kind::DeviceNotFound:
         return {translated(kDeviceNotFoundMessage)};
+    case Kind::FileRefused:
+        return {translated(kFileRefusedMessage)};
     case Kind::LibraryMissing:
         return {translated(kLibraryMissingMessage)};
     case Kind::TransferNotCompleted:

@@ -30,7 +30,9 @@ public:
         TransferFailed,       // any other nonzero taskReturnErr (the flasher did not run)
         Success,              // the flasher's verdict (FlasherOutputScanner::finish)
         PermissionDenied,     // the loader is there, this user may not open it
+        TooManyDevices,       // another device in DFU mode beside the loader
         DeviceNotFound,       // no device in DFU mode
+        FileRefused,          // the flasher refused the file, or left part of it out
         LibraryMissing,       // the flasher could not load a library
         TransferNotCompleted, // anything else
     };
@@ -52,6 +54,16 @@ public:
         "Install a udev rule for the USB device 0483:df11 (Debian's dfu-util package ships one "
         "for the desktop user; the updater's source has 49-mirt-vq320-dfu.rules), then unplug "
         "and replug the USB cable and try again.");
+    static constexpr const char* kTooManyDevicesMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "Another device in USB update mode (DFU) is connected besides the MIRT VQ320, so nothing "
+        "was written. Disconnect the other device, turn the VQ320 off and on again, and repeat "
+        "the procedure.");
+    static constexpr const char* kFileRefusedMessage = QT_TRANSLATE_NOOP(
+        "UpdateOutcome",
+        "The flasher refused the firmware file: it does not fit the MIRT VQ320, and the firmware "
+        "on the mixer may be incomplete. Turn the VQ320 off and on again, then repeat the "
+        "procedure with the firmware file made for the VQ320.");
     static constexpr const char* kDeviceNotFoundMessage = QT_TRANSLATE_NOOP(
         "UpdateOutcome",
         "Sorry, MIRT VQ320 not found. Please check the USB connection and try again.");

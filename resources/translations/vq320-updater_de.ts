@@ -125,18 +125,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
 <context>
     <name>DfuFileCheck</name>
     <message>
-        <source>The DfuSe prefix is cut short.</source>
-        <translation>Das DfuSe-Präfix ist abgeschnitten.</translation>
-    </message>
-    <message>
-        <source>The DfuSe prefix has an unknown version (%1).</source>
-        <translation>Das DfuSe-Präfix hat eine unbekannte Version (%1).</translation>
-    </message>
-    <message>
-        <source>The DfuSe prefix gives %1 bytes for the image, the file holds %2.</source>
-        <translation>Das DfuSe-Präfix gibt %1 Bytes für das Abbild an, die Datei enthält %2.</translation>
-    </message>
-    <message>
         <source>The DfuSe image has no target.</source>
         <translation>Das DfuSe-Abbild hat kein Target.</translation>
     </message>
@@ -161,10 +149,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Die Elemente von Target %1 füllen seine %2 Bytes nicht.</translation>
     </message>
     <message>
-        <source>The DfuSe image has %1 bytes after its last target.</source>
-        <translation>Das DfuSe-Abbild hat %1 Bytes nach seinem letzten Target.</translation>
-    </message>
-    <message>
         <source>The DfuSe image holds no data.</source>
         <translation>Das DfuSe-Abbild enthält keine Daten.</translation>
     </message>
@@ -185,22 +169,6 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation>Die Datei kann nicht gelesen werden: %1</translation>
     </message>
     <message>
-        <source>The file is too short to be a DFU file (%1 bytes).</source>
-        <translation>Die Datei ist zu kurz für eine DFU-Datei (%1 Bytes).</translation>
-    </message>
-    <message>
-        <source>The file has no DFU suffix: it is not a DFU file.</source>
-        <translation>Die Datei hat kein DFU-Suffix: sie ist keine DFU-Datei.</translation>
-    </message>
-    <message>
-        <source>The DFU suffix gives an impossible length (%1).</source>
-        <translation>Das DFU-Suffix gibt eine unmögliche Länge an (%1).</translation>
-    </message>
-    <message>
-        <source>The file is damaged: its CRC is %1, its contents give %2.</source>
-        <translation>Die Datei ist beschädigt: ihre CRC ist %1, ihr Inhalt ergibt %2.</translation>
-    </message>
-    <message>
         <source>The file is made for the USB device %1:%2, not for the mixer&apos;s loader 0483:df11.</source>
         <translation>Die Datei ist für das USB-Gerät %1:%2 bestimmt, nicht für den Loader des Mischpults 0483:df11.</translation>
     </message>
@@ -217,12 +185,81 @@ Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiederein
         <translation> in %1 Targets</translation>
     </message>
     <message>
-        <source>The DFU file holds no data.</source>
-        <translation>Die DFU-Datei enthält keine Daten.</translation>
+        <source>Element %1 of target %2 is empty.</source>
+        <translation>Element %1 von Target %2 ist leer.</translation>
     </message>
     <message>
-        <source>DFU image, %1 bytes</source>
-        <translation>DFU-Abbild, %1 Bytes</translation>
+        <source>Element %1 of target %2 runs past the end of the address space.</source>
+        <translation>Element %1 von Target %2 reicht über das Ende des Adressraums hinaus.</translation>
+    </message>
+    <message>
+        <source>The elements at 0x%1 and 0x%2 overlap; the mixer&apos;s memory cannot be written twice in one update.</source>
+        <translation>Die Elemente bei 0x%1 und 0x%2 überlappen sich; der Speicher des Mischpults kann in einer Aktualisierung nicht zweimal beschrieben werden.</translation>
+    </message>
+    <message>
+        <source>The file holds raw data without the DfuSe header that the mixer&apos;s loader needs.</source>
+        <translation>Die Datei enthält Rohdaten ohne den DfuSe-Kopf, den der Loader des Mischpults braucht.</translation>
+    </message>
+    <message>
+        <source>The file&apos;s DfuSe header is cut short.</source>
+        <translation>Der DfuSe-Kopf der Datei ist abgeschnitten.</translation>
+    </message>
+    <message>
+        <source>The file&apos;s DfuSe header has an unknown format revision (%1).</source>
+        <translation>Der DfuSe-Kopf der Datei hat eine unbekannte Formatversion (%1).</translation>
+    </message>
+    <message>
+        <source>Target %1 of the image is for alternate setting %2, which the updater does not write: that part of the firmware would be left out.</source>
+        <translation>Target %1 des Abbilds ist für die alternative Einstellung %2, die die Aktualisierung nicht beschreibt: dieser Teil der Firmware würde ausgelassen.</translation>
+    </message>
+    <message>
+        <source>The name of target %1 holds a line break.</source>
+        <translation>Der Name von Target %1 enthält einen Zeilenumbruch.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The DfuSe image has %n byte(s) after its last target.</source>
+        <translation>
+            <numerusform>Das DfuSe-Abbild hat %n Byte nach seinem letzten Target.</numerusform>
+            <numerusform>Das DfuSe-Abbild hat %n Bytes nach seinem letzten Target.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The file&apos;s name or folder holds a line break; rename it and choose it again.</source>
+        <translation>Der Name der Datei oder ihres Ordners enthält einen Zeilenumbruch; benennen Sie sie um und wählen Sie sie erneut.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The file is too short to be firmware for the mixer (%n byte(s)).</source>
+        <translation>
+            <numerusform>Die Datei ist zu kurz für eine Firmware des Mischpults (%n Byte).</numerusform>
+            <numerusform>Die Datei ist zu kurz für eine Firmware des Mischpults (%n Bytes).</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The file has no DFU signature at its end: it is not firmware for the mixer.</source>
+        <translation>Die Datei hat am Ende keine DFU-Signatur: sie ist keine Firmware für das Mischpult.</translation>
+    </message>
+    <message>
+        <source>The DFU signature at the end of the file gives an impossible length (%1).</source>
+        <translation>Die DFU-Signatur am Ende der Datei gibt eine unmögliche Länge an (%1).</translation>
+    </message>
+    <message>
+        <source>The file is damaged: its checksum (%1) does not match its contents (%2).</source>
+        <translation>Die Datei ist beschädigt: ihre Prüfsumme (%1) passt nicht zu ihrem Inhalt (%2).</translation>
+    </message>
+    <message>
+        <source>The file is a plain DFU file (version %1); the mixer&apos;s loader takes only DfuSe files (version 1.1a).</source>
+        <translation>Die Datei ist eine einfache DFU-Datei (Version %1); der Loader des Mischpults nimmt nur DfuSe-Dateien (Version 1.1a).</translation>
+    </message>
+    <message>
+        <source>The device does not describe its memory in a form the updater can read (&quot;%1&quot;), so the firmware file cannot be checked against it.</source>
+        <translation>Das Gerät beschreibt seinen Speicher nicht in einer Form, die die Aktualisierung lesen kann („%1“), daher kann die Firmware-Datei nicht damit abgeglichen werden.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The firmware file does not fit this device: the element at 0x%1 (%n byte(s)) lies outside the memory its update mode can write.</source>
+        <translation>
+            <numerusform>Die Firmware-Datei passt nicht zu diesem Gerät: das Element bei 0x%1 (%n Byte) liegt außerhalb des Speichers, den sein Aktualisierungsmodus beschreiben kann.</numerusform>
+            <numerusform>Die Firmware-Datei passt nicht zu diesem Gerät: das Element bei 0x%1 (%n Bytes) liegt außerhalb des Speichers, den sein Aktualisierungsmodus beschreiben kann.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -314,6 +351,14 @@ Bitte warten und das USB-Kabel angeschlossen lassen.</translation>
     <message>
         <source>The MIRT VQ320 was found in its update mode, but this user may not write to it. Install a udev rule for the USB device 0483:df11 (Debian&apos;s dfu-util package ships one for the desktop user; the updater&apos;s source has 49-mirt-vq320-dfu.rules), then unplug and replug the USB cable and try again.</source>
         <translation>Der MIRT VQ320 wurde im Aktualisierungsmodus gefunden, aber dieser Benutzer darf nicht darauf schreiben. Installieren Sie eine udev-Regel für das USB-Gerät 0483:df11 (Debians dfu-util-Paket liefert eine für den Desktop-Benutzer; die Quellen des Updaters enthalten 49-mirt-vq320-dfu.rules), ziehen Sie dann das USB-Kabel ab, stecken Sie es wieder ein und versuchen Sie es erneut.</translation>
+    </message>
+    <message>
+        <source>Another device in USB update mode (DFU) is connected besides the MIRT VQ320, so nothing was written. Disconnect the other device, turn the VQ320 off and on again, and repeat the procedure.</source>
+        <translation>Außer dem MIRT VQ320 ist ein weiteres Gerät im USB-Aktualisierungsmodus (DFU) angeschlossen, daher wurde nichts geschrieben. Trennen Sie das andere Gerät, schalten Sie das VQ320 aus und wieder ein und wiederholen Sie den Vorgang.</translation>
+    </message>
+    <message>
+        <source>The flasher refused the firmware file: it does not fit the MIRT VQ320, and the firmware on the mixer may be incomplete. Turn the VQ320 off and on again, then repeat the procedure with the firmware file made for the VQ320.</source>
+        <translation>Das Flash-Programm hat die Firmware-Datei abgelehnt: sie passt nicht zum MIRT VQ320, und die Firmware im Mischpult ist womöglich unvollständig. Schalten Sie das VQ320 aus und wieder ein und wiederholen Sie den Vorgang mit der für das VQ320 bestimmten Firmware-Datei.</translation>
     </message>
 </context>
 </TS>

@@ -125,18 +125,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
 <context>
     <name>DfuFileCheck</name>
     <message>
-        <source>The DfuSe prefix is cut short.</source>
-        <translation>Il prefisso DfuSe è troncato.</translation>
-    </message>
-    <message>
-        <source>The DfuSe prefix has an unknown version (%1).</source>
-        <translation>Il prefisso DfuSe ha una versione sconosciuta (%1).</translation>
-    </message>
-    <message>
-        <source>The DfuSe prefix gives %1 bytes for the image, the file holds %2.</source>
-        <translation>Il prefisso DfuSe indica %1 byte per l&apos;immagine, il file ne contiene %2.</translation>
-    </message>
-    <message>
         <source>The DfuSe image has no target.</source>
         <translation>L&apos;immagine DfuSe non ha alcun target.</translation>
     </message>
@@ -161,10 +149,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Gli elementi del target %1 non riempiono i suoi %2 byte.</translation>
     </message>
     <message>
-        <source>The DfuSe image has %1 bytes after its last target.</source>
-        <translation>L&apos;immagine DfuSe ha %1 byte dopo l&apos;ultimo target.</translation>
-    </message>
-    <message>
         <source>The DfuSe image holds no data.</source>
         <translation>L&apos;immagine DfuSe non contiene dati.</translation>
     </message>
@@ -185,22 +169,6 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation>Il file non può essere letto: %1</translation>
     </message>
     <message>
-        <source>The file is too short to be a DFU file (%1 bytes).</source>
-        <translation>Il file è troppo corto per essere un file DFU (%1 byte).</translation>
-    </message>
-    <message>
-        <source>The file has no DFU suffix: it is not a DFU file.</source>
-        <translation>Il file non ha il suffisso DFU: non è un file DFU.</translation>
-    </message>
-    <message>
-        <source>The DFU suffix gives an impossible length (%1).</source>
-        <translation>Il suffisso DFU indica una lunghezza impossibile (%1).</translation>
-    </message>
-    <message>
-        <source>The file is damaged: its CRC is %1, its contents give %2.</source>
-        <translation>Il file è danneggiato: il suo CRC è %1, il contenuto dà %2.</translation>
-    </message>
-    <message>
         <source>The file is made for the USB device %1:%2, not for the mixer&apos;s loader 0483:df11.</source>
         <translation>Il file è destinato al dispositivo USB %1:%2, non al loader del mixer 0483:df11.</translation>
     </message>
@@ -217,12 +185,81 @@ Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e ria
         <translation> in %1 target</translation>
     </message>
     <message>
-        <source>The DFU file holds no data.</source>
-        <translation>Il file DFU non contiene dati.</translation>
+        <source>Element %1 of target %2 is empty.</source>
+        <translation>L&apos;elemento %1 del target %2 è vuoto.</translation>
     </message>
     <message>
-        <source>DFU image, %1 bytes</source>
-        <translation>Immagine DFU, %1 byte</translation>
+        <source>Element %1 of target %2 runs past the end of the address space.</source>
+        <translation>L&apos;elemento %1 del target %2 va oltre la fine dello spazio di indirizzi.</translation>
+    </message>
+    <message>
+        <source>The elements at 0x%1 and 0x%2 overlap; the mixer&apos;s memory cannot be written twice in one update.</source>
+        <translation>Gli elementi a 0x%1 e 0x%2 si sovrappongono; la memoria del mixer non può essere scritta due volte in un aggiornamento.</translation>
+    </message>
+    <message>
+        <source>The file holds raw data without the DfuSe header that the mixer&apos;s loader needs.</source>
+        <translation>Il file contiene dati grezzi senza l&apos;intestazione DfuSe di cui il loader del mixer ha bisogno.</translation>
+    </message>
+    <message>
+        <source>The file&apos;s DfuSe header is cut short.</source>
+        <translation>L&apos;intestazione DfuSe del file è troncata.</translation>
+    </message>
+    <message>
+        <source>The file&apos;s DfuSe header has an unknown format revision (%1).</source>
+        <translation>L&apos;intestazione DfuSe del file ha una revisione di formato sconosciuta (%1).</translation>
+    </message>
+    <message>
+        <source>Target %1 of the image is for alternate setting %2, which the updater does not write: that part of the firmware would be left out.</source>
+        <translation>Il target %1 dell&apos;immagine è per l&apos;impostazione alternativa %2, che l&apos;aggiornamento non scrive: quella parte del firmware verrebbe tralasciata.</translation>
+    </message>
+    <message>
+        <source>The name of target %1 holds a line break.</source>
+        <translation>Il nome del target %1 contiene un a capo.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The DfuSe image has %n byte(s) after its last target.</source>
+        <translation>
+            <numerusform>L&apos;immagine DfuSe ha %n byte dopo l&apos;ultimo target.</numerusform>
+            <numerusform>L&apos;immagine DfuSe ha %n byte dopo l&apos;ultimo target.</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The file&apos;s name or folder holds a line break; rename it and choose it again.</source>
+        <translation>Il nome del file o della sua cartella contiene un a capo; rinominarlo e sceglierlo di nuovo.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The file is too short to be firmware for the mixer (%n byte(s)).</source>
+        <translation>
+            <numerusform>Il file è troppo corto per essere un firmware del mixer (%n byte).</numerusform>
+            <numerusform>Il file è troppo corto per essere un firmware del mixer (%n byte).</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>The file has no DFU signature at its end: it is not firmware for the mixer.</source>
+        <translation>Il file non ha la firma DFU alla fine: non è un firmware per il mixer.</translation>
+    </message>
+    <message>
+        <source>The DFU signature at the end of the file gives an impossible length (%1).</source>
+        <translation>La firma DFU alla fine del file indica una lunghezza impossibile (%1).</translation>
+    </message>
+    <message>
+        <source>The file is damaged: its checksum (%1) does not match its contents (%2).</source>
+        <translation>Il file è danneggiato: il suo checksum (%1) non corrisponde al contenuto (%2).</translation>
+    </message>
+    <message>
+        <source>The file is a plain DFU file (version %1); the mixer&apos;s loader takes only DfuSe files (version 1.1a).</source>
+        <translation>Il file è un semplice file DFU (versione %1); il loader del mixer accetta solo file DfuSe (versione 1.1a).</translation>
+    </message>
+    <message>
+        <source>The device does not describe its memory in a form the updater can read (&quot;%1&quot;), so the firmware file cannot be checked against it.</source>
+        <translation>Il dispositivo non descrive la sua memoria in una forma che l&apos;aggiornamento sa leggere («%1»), quindi il file del firmware non può essere verificato.</translation>
+    </message>
+    <message numerus="yes">
+        <source>The firmware file does not fit this device: the element at 0x%1 (%n byte(s)) lies outside the memory its update mode can write.</source>
+        <translation>
+            <numerusform>Il file del firmware non è adatto a questo dispositivo: l&apos;elemento a 0x%1 (%n byte) si trova fuori dalla memoria che la sua modalità di aggiornamento può scrivere.</numerusform>
+            <numerusform>Il file del firmware non è adatto a questo dispositivo: l&apos;elemento a 0x%1 (%n byte) si trova fuori dalla memoria che la sua modalità di aggiornamento può scrivere.</numerusform>
+        </translation>
     </message>
 </context>
 <context>
@@ -314,6 +351,14 @@ Attendere e lasciare collegato il cavo USB.</translation>
     <message>
         <source>The MIRT VQ320 was found in its update mode, but this user may not write to it. Install a udev rule for the USB device 0483:df11 (Debian&apos;s dfu-util package ships one for the desktop user; the updater&apos;s source has 49-mirt-vq320-dfu.rules), then unplug and replug the USB cable and try again.</source>
         <translation>Il MIRT VQ320 è stato trovato in modalità di aggiornamento, ma questo utente non può scriverci. Installare una regola udev per il dispositivo USB 0483:df11 (il pacchetto dfu-util di Debian ne fornisce una per l&apos;utente del desktop; i sorgenti dell&apos;updater contengono 49-mirt-vq320-dfu.rules), poi scollegare e ricollegare il cavo USB e riprovare.</translation>
+    </message>
+    <message>
+        <source>Another device in USB update mode (DFU) is connected besides the MIRT VQ320, so nothing was written. Disconnect the other device, turn the VQ320 off and on again, and repeat the procedure.</source>
+        <translation>Oltre al MIRT VQ320 è collegato un altro dispositivo in modalità di aggiornamento USB (DFU), quindi non è stato scritto nulla. Scollegare l&apos;altro dispositivo, spegnere e riaccendere il VQ320 e ripetere la procedura.</translation>
+    </message>
+    <message>
+        <source>The flasher refused the firmware file: it does not fit the MIRT VQ320, and the firmware on the mixer may be incomplete. Turn the VQ320 off and on again, then repeat the procedure with the firmware file made for the VQ320.</source>
+        <translation>Il programma di scrittura ha rifiutato il file del firmware: non è adatto al MIRT VQ320 e il firmware nel mixer potrebbe essere incompleto. Spegnere e riaccendere il VQ320, poi ripetere la procedura con il file del firmware fatto per il VQ320.</translation>
     </message>
 </context>
 </TS>

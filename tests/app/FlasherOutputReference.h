@@ -1,5 +1,5 @@
-// The outcome rules written the plain way: split the whole text into lines, test each line with
-// substring searches. Slow and simple, the yardstick for the streaming FlasherOutputScanner.
+// The outcome rules written the plain way: split the whole text into lines, compare each line
+// with whole strings. Slow and simple, the yardstick for the streaming FlasherOutputScanner.
 #pragma once
 
 #include "FlasherOutputScanner.h"
@@ -17,33 +17,8 @@ inline std::string asciiLower(std::string_view text) {
     return lower;
 }
 
-inline bool referenceErrorLine(const std::string& line) {
-    std::size_t start = 0;
-    while (start < line.size() && (line[start] == ' ' || line[start] == '\t' ||
-                                   line[start] == '\v' || line[start] == '\f')) {
-        ++start;
-    }
-    if (line.compare(start, 9, "dfu-util:") == 0) {
-        return true;
-    }
-    for (const char* marker :
-         {"fail", "cannot", "could not", "unable", "no dfu capable", "not found", "corrupt"}) {
-        if (line.find(marker) != std::string::npos) {
-            return true;
-        }
-    }
-    // An "error" that is not the one inside "no error condition is present".
-    const std::string allIsWell = "no error condition is present";
-    for (std::size_t at = line.find("error"); at != std::string::npos;
-         at = line.find("error", at + 1)) {
-        if (at < 3 || line.compare(at - 3, allIsWell.size(), allIsWell) != 0) {
-            return true;
-        }
-    }
-    return false;
-}
-
-inline FlasherVerdict referenceVerdict(std::string_view output, FlasherExit exit) {
+inline FlasherVerdict referenceVerdict(std::string_view output, FlasherExit exit,
+                                       int expectedElements) {
     std::vector<std::string> lines;
     std::string line;
     for (char c : output) {
@@ -56,34 +31,49 @@ inline FlasherVerdict referenceVerdict(std::string_view output, FlasherExit exit
     }
     lines.push_back(asciiLower(line));
 
-    const auto any = [&](const char* phrase) {
-        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) {
-            return l.find(phrase) != std::string::npos;
-        });
+    const auto any = [&](auto test) { return std::any_of(lines.begin(), lines.end(), test); };
+    const auto is = [](std::string_view whole) {
+        return [whole](const std::string& l) { return l == whole; };
     };
-    std::ptrdiff_t lastDone = -1;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-        if (lines[i].find("download done.") != std::string::npos) {
-            lastDone = static_cast<std::ptrdiff_t>(i);
-        }
-    }
-    bool errorAfterDone = false;
-    for (std::size_t i = static_cast<std::size_t>(lastDone + 1); lastDone >= 0 && i < lines.size();
-         ++i) {
-        errorAfterDone = errorAfterDone || referenceErrorLine(lines[i]);
-    }
-    if (lastDone >= 0 && !exit.signalled &&
-        (any("submitting leave request") || (exit.code == 0 && !errorAfterDone))) {
+    const auto startsWith = [](std::string_view head) {
+        return [head](const std::string& l) { return l.starts_with(head); };
+    };
+    const auto startsAndEnds = [](std::string_view head, std::string_view tail) {
+        return [head, tail](const std::string& l) {
+            return l.size() >= head.size() + tail.size() && l.starts_with(head) &&
+                   l.ends_with(tail);
+        };
+    };
+    const auto done = std::count(lines.begin(), lines.end(), "download done.");
+    const bool skipped =
+        any(startsAndEnds("dfu-util: no alternate setting ", " (skipping elements)"));
+    if (!exit.signalled && expectedElements > 0 && done == expectedElements &&
+        any(is("submitting leave request...")) && !skipped) {
         return FlasherVerdict::Success;
     }
-    if (any("libusb_error_access")) {
+    if (any(startsAndEnds("dfu-util: cannot open dfu device ", "(libusb_error_access)"))) {
         return FlasherVerdict::PermissionDenied;
     }
-    if (any("no dfu capable usb device available")) {
+    if (any(startsWith("dfu-util: more than one dfu capable usb device found"))) {
+        return FlasherVerdict::TooManyDevices;
+    }
+    if (any(is("dfu-util: no dfu capable usb device available"))) {
         return FlasherVerdict::DeviceNotFound;
     }
-    if (any("image not found") || any("error while loading shared libraries")) {
-        return FlasherVerdict::LibraryMissing;
+    if (skipped || any(startsWith("dfu-util: only dfuse file version 1.1a is supported")) ||
+        any(is("dfu-util: no valid dfuse signature")) ||
+        any(startsAndEnds("dfu-util:", " is not writeable"))) {
+        return FlasherVerdict::FileRefused;
+    }
+    // The system's loader: only before dfu-util's first line of its own.
+    for (const std::string& l : lines) {
+        if (l.find("image not found") != std::string::npos ||
+            l.find("error while loading shared libraries") != std::string::npos) {
+            return FlasherVerdict::LibraryMissing;
+        }
+        if (l.starts_with("dfu-util")) {
+            break;
+        }
     }
     return FlasherVerdict::TransferNotCompleted;
 }

@@ -17,10 +17,16 @@ namespace {
 
 const QString kHeader =
     QStringLiteral("Command sent: dfu-util -a 0 -d 0483:df11 \nCommand Output: ");
+// The image of the recorded transcripts that the test flashers replay.
+const DfuseImage kImage{
+    {{QString(), {{0x08000000, 70000}, {0x08020000, 5000}, {0x08040000, 6161}}}}};
 
 class FlasherRunTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(dir_.isValid()); }
+    void SetUp() override {
+        ASSERT_TRUE(dir_.isValid());
+        qputenv("VQ_TRANSCRIPTS", VQ_TRANSCRIPTS_DIR); // for the flashers that replay one
+    }
 
     // Puts the test flasher `script` into the temporary directory as dfu-util.
     QString install(const char* script) {
@@ -36,7 +42,7 @@ protected:
     QVariantMap run(const QString& firmware = QStringLiteral("/tmp/fw.dfu"),
                     FlasherRun::ReadFunction read = nullptr) const {
         FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                           FlasherRun::argumentsFor(firmware));
+                           FlasherRun::argumentsFor(firmware), kImage);
         if (read != nullptr) {
             flasher.setReadFunction(read);
         }
@@ -77,6 +83,7 @@ TEST_F(FlasherRunTest, BothStreamsArriveInWriteOrderInTheOutputText) {
     EXPECT_TRUE(text.startsWith(kHeader + "dfu-util 0.11\n")) << text.toStdString();
     EXPECT_TRUE(text.endsWith(QStringLiteral("Submitting leave request...\n"
                                              "dfu-util: Error during download get_status\n\n")))
+        << "dfu-util's error (standard error) after its last line (standard output)"
         << text.toStdString();
     // The log line carries the decoded output without the header.
     const QString output = text.mid(kHeader.size()).chopped(1);
@@ -117,16 +124,18 @@ TEST_P(FlasherExits, DecideTheVerdictWithTheOutput) {
 
 INSTANTIATE_TEST_SUITE_P(
     Flashers, FlasherExits,
-    ::testing::Values(ExitCase{"dfuse-success.sh", FlasherVerdict::Success,
-                               "The flasher exited with status 74"},
-                      ExitCase{"killed-after-element.sh", FlasherVerdict::TransferNotCompleted,
-                               "The flasher was ended by signal 9"},
-                      ExitCase{"failed-after-element.sh", FlasherVerdict::TransferNotCompleted,
-                               "The flasher exited with status 74"},
-                      ExitCase{"no-permission.sh", FlasherVerdict::PermissionDenied,
-                               "The flasher exited with status 74"},
-                      ExitCase{"silent.sh", FlasherVerdict::TransferNotCompleted,
-                               "The flasher exited with status 3"}),
+    ::testing::Values(
+        ExitCase{"dfuse-success.sh", FlasherVerdict::Success, "The flasher exited with status 74"},
+        ExitCase{"killed-after-element.sh", FlasherVerdict::TransferNotCompleted,
+                 "The flasher was ended by signal 9"},
+        ExitCase{"failed-after-element.sh", FlasherVerdict::TransferNotCompleted,
+                 "The flasher exited with status 74"},
+        ExitCase{"no-permission.sh", FlasherVerdict::PermissionDenied,
+                 "The flasher exited with status 74"},
+        // A clean exit, but part of the image was left out.
+        ExitCase{"two-targets.sh", FlasherVerdict::FileRefused, "The flasher exited with status 0"},
+        ExitCase{"silent.sh", FlasherVerdict::TransferNotCompleted,
+                 "The flasher exited with status 3"}),
     [](const auto& testInfo) {
         std::string name = testInfo.param.flasher;
         name = name.substr(0, name.find('.'));
@@ -152,7 +161,7 @@ TEST_P(FlasherStops, EndAndReapTheFlasher) {
     install(GetParam().flasher);
     SystemLogCapture log;
     FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")), kImage);
     flasher.setGracePeriod(std::chrono::milliseconds(GetParam().graceMs));
     QVariantMap result;
     std::thread runner([&] { result = flasher.run(); });
@@ -189,7 +198,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(FlasherRunTest, AStopBeforeTheRunEndsItAtOnce) {
     install("sleeper.sh");
     FlasherRun flasher(FlasherRun::launchPathIn(dir_.path()),
-                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")));
+                       FlasherRun::argumentsFor(QStringLiteral("/tmp/fw.dfu")), kImage);
     flasher.stop();
     EXPECT_TRUE(flasher.run().value("stopped").toBool());
     EXPECT_TRUE(noChildren());

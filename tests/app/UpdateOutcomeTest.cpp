@@ -49,17 +49,29 @@ INSTANTIATE_TEST_SUITE_P(
                       CodeCase{kTimeoutCode + 1, FlasherVerdict::Success, Kind::TransferFailed},
                       CodeCase{0, FlasherVerdict::Success, Kind::Success},
                       CodeCase{0, FlasherVerdict::PermissionDenied, Kind::PermissionDenied},
+                      CodeCase{0, FlasherVerdict::TooManyDevices, Kind::TooManyDevices},
                       CodeCase{0, FlasherVerdict::DeviceNotFound, Kind::DeviceNotFound},
+                      CodeCase{0, FlasherVerdict::FileRefused, Kind::FileRefused},
                       CodeCase{0, FlasherVerdict::LibraryMissing, Kind::LibraryMissing},
                       CodeCase{0, FlasherVerdict::TransferNotCompleted,
                                Kind::TransferNotCompleted}));
 
-TEST(UpdateOutcome, APermissionFailureSaysWhatToDo) {
+// The failures the cable cannot mend say what does, and give no cable advice.
+TEST(UpdateOutcome, FailuresOfTheirOwnSayWhatToDo) {
     EXPECT_EQ(kTimeoutCode, 0x746D4F74);
-    const QStringList texts = UpdateOutcome::messages(Kind::PermissionDenied);
-    ASSERT_EQ(texts.size(), 1);
-    for (const char* part : {"found", "may not write", "0483:df11", "dfu-util", "replug"}) {
-        EXPECT_TRUE(texts.first().contains(QLatin1String(part))) << part;
+    const std::vector<std::pair<Kind, std::vector<const char*>>> cases = {
+        {Kind::PermissionDenied, {"found", "may not write", "0483:df11", "dfu-util", "replug"}},
+        {Kind::TooManyDevices, {"Another device in USB update mode", "Disconnect the other"}},
+        {Kind::FileRefused, {"refused the firmware file", "may be incomplete", "made for"}}};
+    for (const auto& [kind, parts] : cases) {
+        const QStringList texts = UpdateOutcome::messages(kind);
+        ASSERT_EQ(texts.size(), 1);
+        for (const char* part : parts) {
+            EXPECT_TRUE(texts.first().contains(QLatin1String(part))) << part;
+        }
+        if (kind != Kind::PermissionDenied) {
+            EXPECT_FALSE(texts.first().contains(QLatin1String("USB connection")));
+        }
     }
 }
 

@@ -1,9 +1,11 @@
 // The windows as a person meets them: the progress window appears over the main window wherever
 // that is, and the window texts come in the user's language.
+#include "FirstFrame.h"
 #include "MainWindow.h"
 #include "ProgressDLG.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QLocale>
 #include <QMenu>
@@ -13,6 +15,43 @@
 #include <memory>
 
 namespace {
+
+using namespace std::chrono_literals;
+struct FirstFrameCase {
+    const char* name;
+    bool shown, goneFirst;
+    std::chrono::milliseconds longestWait;
+    int runs, paintsBefore;
+};
+class FirstFrameTest : public ::testing::TestWithParam<FirstFrameCase> {};
+
+TEST_P(FirstFrameTest, StartUpRunsOnceBehindTheFirstFrame) {
+    struct PaintCountingWindow : MainWindow {
+        int paints = 0;
+        void paintEvent(QPaintEvent* /*event*/) override { ++paints; }
+    };
+    const FirstFrameCase& c = GetParam();
+    auto window = std::make_unique<PaintCountingWindow>();
+    int runs = 0, paintsBefore = 0;
+    QElapsedTimer clock; // 5 s at most for the run, then 100 ms for a second one that must not come
+    runAfterFirstFrame(
+        *window,
+        [&, w = window.get()] { paintsBefore = std::min(w->paints, 1), ++runs, clock.start(); },
+        c.longestWait);
+    window->setVisible(c.shown);
+    window.reset(c.goneFirst ? nullptr : window.release());
+    EXPECT_EQ(runs, 0) << "ran before the event loop";
+    for (clock.start(); clock.elapsed() < (runs < c.runs ? 5000 : 100);) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    EXPECT_EQ(runs, c.runs);
+    EXPECT_EQ(paintsBefore, c.paintsBefore);
+}
+INSTANTIATE_TEST_SUITE_P(Windows, FirstFrameTest,
+                         ::testing::Values(FirstFrameCase{"Shown", true, false, 1h, 1, 1},
+                                           FirstFrameCase{"NeverPainted", false, false, 20ms, 1, 0},
+                                           FirstFrameCase{"GoneFirst", true, true, 20ms, 0, 0}),
+                         [](const auto& testCase) { return std::string(testCase.param.name); });
 
 struct Placement {
     QPoint position;

@@ -54,10 +54,14 @@ protected:
         app->applicationDidFinishLaunching();
         ASSERT_TRUE(firmware.isValid());
         firmwarePath = firmware.filePath("vq320 firmware.dfu");
+        // The image of the recorded output that the test flashers replay.
         dfutest::writeBinaryFile(
             firmwarePath.toStdString(),
-            dfutest::makeDfuseFile(
-                {{0, "Internal Flash", {{0x08000000, dfutest::patternBytes(2048, 1)}}}}));
+            dfutest::makeDfuseFile({{0,
+                                     "Internal Flash",
+                                     {{0x08000000, dfutest::patternBytes(70000, 1)},
+                                      {0x08020000, dfutest::patternBytes(5000, 2)},
+                                      {0x08040000, dfutest::patternBytes(6161, 3)}}}}));
     }
     void TearDown() override {
         if (app) {

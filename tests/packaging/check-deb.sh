@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds the .deb of a build tree with CPack and checks its control fields and file list.
+# Builds the .deb of a build tree with CPack, checks its control fields and file list, lints it.
 # Usage: check-deb.sh BUILD_DIR OUT_DIR VERSION
 # Leaves OUT_DIR/vq320-updater.deb for the installation test in the VM.
 set -euo pipefail
@@ -32,7 +32,7 @@ dpkg-deb -c "$deb" | awk '{ t = substr($1, 1, 1); $1 = $2 = $3 = $4 = $5 = ""; s
     >"$out/files.txt"
 expect() { grep -Fxq -- "$1" "$out/files.txt" || fail "the package lacks '$1'"; }
 expect "- ./usr/lib/vq320-updater/vq320-updater"
-expect "l ./usr/lib/vq320-updater/dfu-util -> /usr/bin/dfu-util"
+expect "l ./usr/lib/vq320-updater/dfu-util -> ../../bin/dfu-util"
 expect "l ./usr/bin/vq320-updater -> ../lib/vq320-updater/vq320-updater"
 expect "- ./usr/share/applications/it.mirt.VQ320Updater.desktop"
 expect "- ./usr/share/metainfo/it.mirt.VQ320Updater.metainfo.xml"
@@ -43,9 +43,13 @@ for size in 16 22 24 32 48 64 128 256; do
 done
 expect "- ./usr/share/man/man1/vq320-updater.1.gz"
 expect "- ./usr/share/doc/vq320-updater/copyright"
+expect "- ./usr/share/doc/vq320-updater/changelog.gz"
 # No copy of the flasher, no udev rule of its own (dfu-util's covers the loader), nothing
 # outside /usr.
 ! grep -E '^- .*/dfu-util$' "$out/files.txt" || fail "the package holds a copy of dfu-util"
 ! grep -E 'udev' "$out/files.txt" || fail "the package holds a udev rule"
 ! grep -Ev '^[-ld] \./(usr(/|$)|$)' "$out/files.txt" || fail "the package installs outside /usr"
+# Debian's own checks, informational tags shown too; errors and warnings fail.
+lintian --display-info --fail-on error,warning "$deb" >"$out/lintian.txt" 2>&1 ||
+    { cat "$out/lintian.txt" >&2; fail "lintian reports errors or warnings"; }
 echo "package: $(basename "$deb"), $(wc -l <"$out/files.txt") entries, Depends: $depends"

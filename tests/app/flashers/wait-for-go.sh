@@ -3,5 +3,4 @@
 dir=$(dirname "$0")
 echo $$ > "$dir/pid.tmp" && mv "$dir/pid.tmp" "$dir/pid"
 while [ ! -e "$dir/go" ]; do sleep 0.01; done
-echo "Download done."
-echo "Submitting leave request..."
+printf 'Download done.\nDownload done.\nDownload done.\nSubmitting leave request...\n'

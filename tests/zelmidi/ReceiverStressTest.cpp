@@ -136,12 +136,13 @@ TEST(ReceiverStress, TwoFanOutsRemovingWhatTheOtherHoldsBothComplete) {
         const auto first = p.add("First");
         const auto second = sameSource ? first : p.add("Second");
         std::barrier bothInside(2);
+        std::atomic<bool> entered[2]{}; // each gate holds the first thread that reaches it
         std::vector<std::shared_ptr<CountingReceiver>> gates;
         for (const auto& [from, other] : {std::pair{first, second}, std::pair{second, first}}) {
             auto gate = std::make_shared<CountingReceiver>();
-            gate->hook = [&bothInside, &gates, other = other.get(),
+            gate->hook = [&bothInside, &entered, &gates, other = other.get(),
                           i = gates.size()](const MIDIPacketList*) {
-                if (gates[i]->calls.load() == 1) {
+                if (!entered[i].exchange(true)) {
                     bothInside.arrive_and_wait();
                     other->removeDelegate(gates[1 - i].get());
                 }

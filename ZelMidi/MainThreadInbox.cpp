@@ -72,6 +72,19 @@ void MainThreadInbox::drain() {
     --drainDepth_;
 }
 
+void MainThreadInbox::drainAndClose() {
+    std::deque<std::function<void()>> last;
+    {
+        std::lock_guard lock(mutex_);
+        closed_ = true;
+        last.swap(queue_);
+    }
+    stopWatching();
+    for (auto& work : last) {
+        work();
+    }
+}
+
 void MainThreadInbox::close() {
     std::deque<std::function<void()>> dropped;
     {
@@ -79,6 +92,11 @@ void MainThreadInbox::close() {
         closed_ = true;
         dropped.swap(queue_);
     }
+    stopWatching();
+    // `dropped` is released here, on the main thread, outside the lock.
+}
+
+void MainThreadInbox::stopWatching() {
     if (notifier_ != nullptr) {
         notifier_->setEnabled(false);
         if (drainDepth_ > 0) {
@@ -88,7 +106,6 @@ void MainThreadInbox::close() {
             notifier_.reset();
         }
     }
-    // `dropped` is released here, on the main thread, outside the lock.
 }
 
 bool MainThreadInbox::isClosed() const {

@@ -35,6 +35,9 @@ public:
     // Main thread, by the owner before it goes away: drops queued work, stops watching, and
     // makes every later post() a no-op. Idempotent.
     void close();
+    // Main thread: closes, and runs the work queued until then instead of dropping it (a post()
+    // refused from then on tells its caller to do the work itself).
+    void drainAndClose();
 
     bool isClosed() const;
     std::size_t pendingCount() const;
@@ -42,6 +45,7 @@ public:
 private:
     MainThreadInbox();
     bool takeNext(std::function<void()>* work);
+    void stopWatching();
 
     mutable std::mutex mutex_;
     std::deque<std::function<void()>> queue_;

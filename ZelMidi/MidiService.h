@@ -36,6 +36,9 @@ inline constexpr OSStatus kMIDIObjectNotFound = -10842;
 inline constexpr OSStatus kMIDIIDNotUnique = -10843;
 inline constexpr OSStatus kMIDINotPermitted = -10844;
 inline constexpr OSStatus kMIDIUnknownError = -10845;
+// Not one of the platform's: a SysEx sent in parts stopped after its first part (no room in the
+// receiver in time); the receiver got what went, closed with an F7.
+inline constexpr OSStatus kMIDIMessagePartlyDeliveredErr = -10860;
 
 // ---- Property keys ---------------------------------------------------------------------------
 

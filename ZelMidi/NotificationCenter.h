@@ -3,6 +3,7 @@
 #pragma once
 
 #include <any>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -30,15 +31,20 @@ public:
     void removeObserver(Token token);
 
     // Calls the matching observers in the order they were added. Observers may add or remove
-    // observers while they run; those changes apply to the next post.
+    // observers while they run: one added joins from the next post, one removed is not called
+    // again, not even later in the same post.
     void post(const Notification& notification);
 
 private:
+    struct Registered {
+        Observer observer;
+        std::atomic<bool> removed{false};
+    };
     struct Entry {
         Token token;
         std::string name;
         const void* object;
-        std::shared_ptr<Observer> observer;
+        std::shared_ptr<Registered> registered;
     };
     std::mutex mutex_;
     std::vector<Entry> entries_;

@@ -28,7 +28,12 @@ void systemLog(const QString& line) {
 }
 
 QString machErrorDescription(OSStatus status) {
-    return QStringLiteral("Error Domain=NSMachErrorDomain Code=%1").arg(status);
+    const QString description =
+        QStringLiteral("Error Domain=NSMachErrorDomain Code=%1").arg(status);
+    if (status == kMIDIMessagePartlyDeliveredErr) {
+        return description + QStringLiteral(" \"SysEx partly delivered, closed with F7\"");
+    }
+    return description;
 }
 
 void logStatusError(OSStatus status, const char* label) {

@@ -1,5 +1,6 @@
 #include "ZelMidi.h"
 
+#include "MainThreadTeardown.h"
 #include "NotificationCenter.h"
 #include "OnePacketList.h"
 #include "SystemLog.h"
@@ -9,6 +10,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <chrono>
+#include <utility>
 
 namespace {
 
@@ -40,13 +42,14 @@ void ZELMIDIReadProc(const MIDIPacketList* list, void* /*readProcRefCon*/, void*
 
 std::shared_ptr<ZelMidi> ZelMidi::create(std::shared_ptr<MidiService> service) {
     QThread* home = QThread::currentThread();
+    MainThreadTeardown::prepare();
     std::shared_ptr<ZelMidi> midi(new ZelMidi(std::move(service)), [home](ZelMidi* p) {
         // The timer and the platform client belong to the creating thread; a background
-        // sender that happens to hold the last reference hands the teardown back to it.
-        QCoreApplication* app = QCoreApplication::instance();
+        // sender that happens to hold the last reference hands the teardown back to it while
+        // its event loop runs.
+        const QCoreApplication* app = QCoreApplication::instance();
         if (QThread::currentThread() != home && app != nullptr && app->thread() == home) {
-            QMetaObject::invokeMethod(
-                app, [p] { delete p; }, Qt::QueuedConnection);
+            MainThreadTeardown::run([p] { delete p; });
         } else {
             delete p;
         }
@@ -86,9 +89,20 @@ void ZelMidi::init() {
     });
     timer->start();
     rescanTimer_ = std::move(timer);
+    // The session cannot work without its thread's event loop: when that ends, the platform's
+    // objects go at once, which also ends every wait of a send still holding the session.
+    MainThreadTeardown::whenLoopEnds(loopWatch_.get(), [this] { releasePlatform(); });
 }
 
 ZelMidi::~ZelMidi() {
+    releasePlatform();
+    // The lists and the virtual wrappers go with the members, unannounced.
+}
+
+void ZelMidi::releasePlatform() {
+    if (std::exchange(platformReleased_, true)) {
+        return;
+    }
     if (rescanTimer_) {
         rescanTimer_->stop();
     }
@@ -108,7 +122,6 @@ ZelMidi::~ZelMidi() {
     virtualEndpointName_.reset();
     setVirtualSourceEnabled(false);
     setVirtualDestinationEnabled(false);
-    // The lists and the virtual wrappers go with the members, unannounced.
 }
 
 void ZelMidi::setRescanTimer(std::unique_ptr<QTimer> timer) {

@@ -7,6 +7,7 @@
 #include "MidiService.h"
 #include "ZelMidiConnection.h"
 
+#include <QObject>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -53,7 +54,8 @@ public:
     // Creates the client and the ports, wraps every endpoint there is (announced by notification
     // only, since no delegate can be set yet) and starts the rescan timer on this thread, which
     // must run an event loop. Whoever drops the last reference, on whatever thread, the teardown
-    // runs on the creating thread.
+    // runs on the creating thread while its event loop runs; when that loop ends, the timer, the
+    // ports and the client go at once, and the rest with the last reference, where it is dropped.
     static std::shared_ptr<ZelMidi> create(std::shared_ptr<MidiService> service);
     ~ZelMidi();
     ZelMidi(const ZelMidi&) = delete;
@@ -141,6 +143,8 @@ public:
 private:
     explicit ZelMidi(std::shared_ptr<MidiService> service);
     void init();
+    // The teardown's platform part: the timer, the ports, the client, the virtual endpoints.
+    void releasePlatform();
     void announce(const char* notification, const std::shared_ptr<ZelMidiConnection>& wrapper);
     // The session's own entry points run on the thread that created it (debug builds check).
     void assertOnHomeThread() const;
@@ -162,6 +166,9 @@ private:
     SourceList stillRouted_;
     OSStatus clientCreateStatus_ = noErr;
     bool clientDisposed_ = false;
+    bool platformReleased_ = false;
+    // Lives as long as the session: what hears the end of the event loop.
+    const std::unique_ptr<QObject> loopWatch_ = std::make_unique<QObject>();
     QThread* const home_;
     ZelMidiDelegate* delegate_ = nullptr; // not owned
     std::unique_ptr<QTimer> rescanTimer_;

@@ -2,31 +2,27 @@
 
 ZelMidiAllSources::~ZelMidiAllSources() {
     setMidi(nullptr);
+    relay_->delegate.store(nullptr); // a delivery under way that has not reached it drops its list
 }
 
 void ZelMidiAllSources::setMidi(std::shared_ptr<ZelMidi> midi) {
     if (midi_ != nullptr) {
         midi_->setDelegate(nullptr);
-        for (const auto& source : midi_->sources()) {
-            source->removeDelegate(this);
-        }
-        if (const auto own = midi_->virtualDestinationSource()) {
-            own->removeDelegate(this); // attached when it was announced
-        }
     }
+    joined_.leaveAll();
     // The old session may end here; its teardown announces nothing to us any more.
     midi_ = std::move(midi);
     if (midi_ != nullptr) {
         midi_->setDelegate(this);
         for (const auto& source : midi_->sources()) {
-            source->addDelegate(this);
+            joined_.join(source);
         }
     }
 }
 
 void ZelMidiAllSources::midiSourceAdded(ZelMidi& /*midi*/,
                                         const std::shared_ptr<ZelMidiSource>& source) {
-    source->addDelegate(this);
+    joined_.join(source);
 }
 
 void ZelMidiAllSources::midiSourceRemoved(ZelMidi& /*midi*/,
@@ -39,7 +35,5 @@ void ZelMidiAllSources::midiDestinationRemoved(
     ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiDestination>& /*destination*/) {}
 
 void ZelMidiAllSources::midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) {
-    if (const auto delegate = delegate_.load()) {
-        delegate->midiSourceMidiReceived(source, list);
-    }
+    relay_->midiSourceMidiReceived(source, list);
 }

@@ -6,25 +6,27 @@
 #include "AtomicShared.h"
 #include "ZelMidi.h"
 #include "ZelMidiConnection.h"
+#include "ZelMidiJoinedSources.h"
 
 #include <memory>
 
 class ZelMidiAllSources final : public ZelMidiDelegate, public ZelMidiSourceDelegate {
 public:
     ZelMidiAllSources() = default;
-    // Waits for a delivery in progress, then detaches from the session.
+    // Detaches from the session without waiting: a delivery already under way may still reach
+    // the delegate with its one packet list, never this object.
     ~ZelMidiAllSources() override;
 
     std::shared_ptr<ZelMidi> midi() const { return midi_; }
     // Detaches from the session held now (clearing its delegate, whatever it is, and leaving
-    // every one of its sources), then attaches to `midi` as its delegate and a receiver of every
+    // every source it joined), then attaches to `midi` as its delegate and a receiver of every
     // source it lists. Setting the same session again re-attaches. On the session's thread.
     void setMidi(std::shared_ptr<ZelMidi> midi);
 
     // Read on the receive thread for every packet list, so it may be replaced while input flows.
-    std::shared_ptr<ZelMidiSourceDelegate> delegate() const { return delegate_.load(); }
+    std::shared_ptr<ZelMidiSourceDelegate> delegate() const { return relay_->delegate.load(); }
     void setDelegate(std::shared_ptr<ZelMidiSourceDelegate> delegate) {
-        delegate_.store(std::move(delegate));
+        relay_->delegate.store(std::move(delegate));
     }
 
     // ZelMidiDelegate: a new source is attached; nothing else is of interest, and a source that
@@ -40,7 +42,19 @@ public:
     void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override;
 
 private:
-    // Declared so that the delegate is released before the session.
+    // What the sources hold: it may outlive the listener for a delivery under way, so it keeps
+    // the delegate itself rather than a way back to the listener.
+    struct Relay final : ZelMidiSourceDelegate {
+        void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override {
+            if (const auto target = delegate.load()) {
+                target->midiSourceMidiReceived(source, list);
+            }
+        }
+        AtomicShared<ZelMidiSourceDelegate> delegate;
+    };
+
+    // Declared so that the sources are left before the session is released.
     std::shared_ptr<ZelMidi> midi_;
-    AtomicShared<ZelMidiSourceDelegate> delegate_;
+    const std::shared_ptr<Relay> relay_ = std::make_shared<Relay>();
+    ZelMidiJoinedSources joined_{relay_};
 };

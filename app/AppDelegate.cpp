@@ -108,13 +108,8 @@ AppDelegate::AppDelegate(std::shared_ptr<MidiService> service, MainWindow& windo
 }
 
 AppDelegate::~AppDelegate() {
-    // Input stops before the inbox it is posted to closes: leaving a source waits for a
-    // delivery in progress on the receive thread. Queued input does not run any more.
-    if (const std::shared_ptr<ZelMidi> midi = midi_.load()) {
-        for (const auto& source : midi->sources()) {
-            source->removeDelegate(&inputTap_);
-        }
-    }
+    // Input stops; a delivery still under way posts to the closed inbox, which drops it.
+    inputSources_.leaveAll();
     inbox_->close();
     // Send threads read `midi`; they end before it goes, so none holds the last reference.
     waitForSends();
@@ -261,6 +256,7 @@ QString AppDelegate::midiProblem(OSStatus status) {
 
 void AppDelegate::disableMIDI() {
     midiRetry_->stop();
+    inputSources_.leaveAll();
     if (const std::shared_ptr<ZelMidi> old = midi_.exchange(nullptr)) {
         // A send still under way may keep the session a moment longer; it no longer reports here.
         old->setDelegate(nullptr);
@@ -443,7 +439,7 @@ uint8_t AppDelegate::isConnectedToMIDIOut(const QString& text) const {
 
 void AppDelegate::midiSourceAdded(ZelMidi& /*midi*/, const std::shared_ptr<ZelMidiSource>& source) {
     if (source != nullptr) {
-        source->addDelegate(&inputTap_);
+        inputSources_.join(source);
     }
     checkMirtMidiDevice();
 }
@@ -466,6 +462,11 @@ void AppDelegate::midiDestinationRemoved(
 // ---- MIDI input -------------------------------------------------------------------------------
 
 void AppDelegate::midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPacketList* list) {
+    postPacketRecords(*inbox_, this, list);
+}
+
+void AppDelegate::postPacketRecords(MainThreadInbox& inbox, AppDelegate* owner,
+                                    const MIDIPacketList* list) {
     if (list == nullptr) {
         return;
     }
@@ -489,7 +490,7 @@ void AppDelegate::midiSourceMidiReceived(ZelMidiSource& /*source*/, const MIDIPa
                     packet + offsetof(MIDIPacket, timeStamp), sizeof(MIDITimeStamp));
         std::memcpy(bytes + offsetof(MIDIPacket, length), &recordLength, sizeof recordLength);
         std::memcpy(bytes + offsetof(MIDIPacket, data), packetData(packet), dataBytes);
-        inbox_->post([this, record = std::move(record)] { midiParser(record); });
+        inbox.post([owner, record = std::move(record)] { owner->midiParser(record); });
     }
 }
 

@@ -10,6 +10,7 @@
 #include "MainThreadInbox.h"
 #include "UpdateProcedure.h"
 #include "ZelMidi.h"
+#include "ZelMidiJoinedSources.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -225,19 +226,25 @@ private:
 
     const std::shared_ptr<MidiService> service_;
     const std::shared_ptr<MainThreadInbox> inbox_;
-    // What the sources call: a complete object of its own, so leaving them in the destructor
-    // waits for a call in progress whatever subclass this controller is.
+    // What the sources hold. A receive thread may still call it after the controller is gone,
+    // so it reaches the controller only through work the inbox runs while the controller lives.
     class InputTap final : public ZelMidiSourceDelegate {
     public:
-        explicit InputTap(AppDelegate& owner) : owner_(owner) {}
-        void midiSourceMidiReceived(ZelMidiSource& source, const MIDIPacketList* list) override {
-            owner_.midiSourceMidiReceived(source, list);
+        InputTap(AppDelegate* owner, std::shared_ptr<MainThreadInbox> inbox)
+            : owner_(owner), inbox_(std::move(inbox)) {}
+        void midiSourceMidiReceived(ZelMidiSource& /*source*/,
+                                    const MIDIPacketList* list) override {
+            postPacketRecords(*inbox_, owner_, list);
         }
 
     private:
-        AppDelegate& owner_;
+        AppDelegate* const owner_;
+        const std::shared_ptr<MainThreadInbox> inbox_;
     };
-    InputTap inputTap_{*this};
+    static void postPacketRecords(MainThreadInbox& inbox, AppDelegate* owner,
+                                  const MIDIPacketList* list);
+    // The sources the tap joined: it leaves those, whatever the session lists by then.
+    ZelMidiJoinedSources inputSources_{std::make_shared<InputTap>(this, inbox_)};
     QPointer<QFileDialog> fileDialog_; // the open file dialog, while it is shown
 
     struct SendThread {

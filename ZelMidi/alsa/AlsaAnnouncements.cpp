@@ -30,6 +30,9 @@ Announcements::Summary Announcements::summarise(const std::vector<Announcement>&
             continue;
         }
         summary.foreign = true;
+        if (a.type != SND_SEQ_EVENT_CLIENT_EXIT) {
+            summary.named.insert(addressKey(a.client, a.port));
+        }
         if (a.type == SND_SEQ_EVENT_PORT_EXIT) {
             summary.exits.ports.insert(addressKey(a.client, a.port));
         } else if (a.type == SND_SEQ_EVENT_CLIENT_EXIT) {
@@ -47,7 +50,7 @@ void Announcements::handle(Client& client, const std::vector<Announcement>& batc
     PortSnapshot before = std::move(told_);
     std::erase_if(before,
                   [this](const auto& entry) { return clients_.isOwn(keyClient(entry.first)); });
-    told_ = directory_.readNow();
+    told_ = readChanges(client, summary, before);
     const auto changes = diffEndpoints(before, told_, summary.exits);
     const auto firstAdded = std::find_if(changes.begin(), changes.end(),
                                          [](const auto& c) { return c.id == kMIDIMsgObjectAdded; });
@@ -58,6 +61,30 @@ void Announcements::handle(Client& client, const std::vector<Announcement>& batc
     if (going && notifyAll(client, changes, removals, changes.size()) && summary.overrun) {
         notify(kMIDIMsgSetupChanged, 0, 0);
     }
+}
+
+PortSnapshot Announcements::readChanges(Client& client, const Summary& summary,
+                                        const PortSnapshot& before) {
+    if (summary.overrun) {
+        client.resubscribeSources();
+        return directory_.readNow();
+    }
+    // A few ports asked, rather than every port of every client: this runs between the kernel's
+    // announcement and the listener's notice. The next count reads the whole list (the receive
+    // thread marked it stale).
+    PortSnapshot after = before;
+    std::erase_if(after, [&](const auto& entry) {
+        return summary.exits.clients.count(keyClient(entry.first));
+    });
+    for (const uint32_t key : summary.named) {
+        KnownPort port;
+        if (directory_.lookUpPort(keyClient(key), keyPort(key), &port)) {
+            after[key] = port;
+        } else {
+            after.erase(key);
+        }
+    }
+    return after;
 }
 
 bool Announcements::notifyAll(Client& client, const std::vector<EndpointChange>& changes,

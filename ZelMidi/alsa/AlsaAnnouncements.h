@@ -7,6 +7,7 @@
 #include "alsa/AlsaEndpointDiff.h"
 #include "alsa/AlsaKnownPort.h"
 
+#include <set>
 #include <vector>
 
 namespace alsa {
@@ -29,10 +30,14 @@ public:
 private:
     struct Summary {
         AnnouncedExits exits;
-        bool foreign = false; // announces a port of another program
-        bool overrun = false; // announcements were lost
+        std::set<uint32_t> named; // ports that started, changed or left
+        bool foreign = false;     // announces a port of another program
+        bool overrun = false;     // announcements were lost
     };
     Summary summarise(const std::vector<Announcement>& batch) const;
+    // What the listener is to be told now: after an overflow a whole read of the kernel's ports;
+    // otherwise what it was told, with the ports the batch names asked again.
+    PortSnapshot readChanges(Client& client, const Summary& summary, const PortSnapshot& before);
     // False once the client stopped (a notice handler disposed it).
     bool notifyAll(Client& client, const std::vector<EndpointChange>& changes, size_t begin,
                    size_t end) const;

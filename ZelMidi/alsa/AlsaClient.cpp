@@ -19,8 +19,28 @@ namespace {
 // Large enough for the largest event the kernel can hold (2000 cells of 28 bytes).
 constexpr size_t kInputBufferBytes = 128 * 1024;
 constexpr size_t kInputPoolCells = 2000;
-// How often a send looks again for room in a receiver.
-constexpr auto kRoomPollPause = std::chrono::microseconds(100);
+
+// The kernel does not deliver what the receive thread would only drop: every subscription made
+// anywhere (our own included, while a source is being connected) would wake it for nothing.
+void ignoreUnusedAnnouncements(snd_seq_t* seq) {
+    snd_seq_client_info_t* info = nullptr;
+    snd_seq_client_info_alloca(&info);
+    if (snd_seq_get_client_info(seq, info) < 0) {
+        return;
+    }
+    for (int type = 0; type < 256; ++type) {
+        switch (type) {
+        case SND_SEQ_EVENT_CLIENT_START:
+        case SND_SEQ_EVENT_CLIENT_CHANGE:
+        case SND_SEQ_EVENT_PORT_SUBSCRIBED:
+        case SND_SEQ_EVENT_PORT_UNSUBSCRIBED:
+            break;
+        default:
+            snd_seq_client_info_event_filter_add(info, type);
+        }
+    }
+    snd_seq_set_client_info(seq, info); // without it everything comes, as before
+}
 
 } // namespace
 
@@ -63,6 +83,7 @@ int Client::open(const std::string& sequencer, const QString& name, MidiService*
     // Room for a whole large SysEx from a software sender (failures only make it smaller).
     snd_seq_set_input_buffer_size(seq, kInputBufferBytes);
     snd_seq_set_client_pool_input(seq, kInputPoolCells);
+    ignoreUnusedAnnouncements(seq);
 
     c->announcePort_ = snd_seq_create_simple_port(
         seq, "Announcements", SND_SEQ_PORT_CAP_WRITE | SND_SEQ_PORT_CAP_NO_EXPORT,
@@ -246,8 +267,8 @@ void Client::forgetDestination(int client, int port) {
     }
 }
 
-std::vector<int> Client::subscribers(int port) {
-    std::vector<int> clients;
+std::vector<Client::Subscriber> Client::subscribers(int port) {
+    std::vector<Subscriber> found;
     withSeq([&](snd_seq_t* seq) {
         snd_seq_query_subscribe_t* query = nullptr;
         snd_seq_query_subscribe_alloca(&query);
@@ -257,87 +278,57 @@ std::vector<int> Client::subscribers(int port) {
         snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_READ);
         snd_seq_query_subscribe_set_index(query, 0);
         while (snd_seq_query_port_subscribers(seq, query) >= 0) {
-            clients.push_back(snd_seq_query_subscribe_get_addr(query)->client);
+            const snd_seq_addr_t* addr = snd_seq_query_subscribe_get_addr(query);
+            found.push_back({addr->client, addr->port, false});
             snd_seq_query_subscribe_set_index(query, snd_seq_query_subscribe_get_index(query) + 1);
         }
+        snd_seq_client_info_t* info = nullptr;
+        snd_seq_client_info_alloca(&info);
+        for (Subscriber& s : found) {
+            s.hardware = snd_seq_get_any_client_info(seq, s.client, info) == 0 &&
+                         snd_seq_client_info_get_type(info) == SND_SEQ_KERNEL_CLIENT;
+        }
     });
-    return clients;
+    if (std::ranges::any_of(found, [](const Subscriber& s) { return s.hardware; })) {
+        hardwareOutput_.store(true); // leaving them may drain their output too
+    }
+    return found;
 }
 
-size_t Client::largestChunkFor(const std::vector<int>& receivers, size_t messageBytes,
-                               size_t fallback, RoomBudget* room) {
-    size_t chunk = 0;
-    for (const int receiver : receivers) {
-        ReceiverPool pool;
-        const bool software = !pollFds_.empty() && withSeq([&](snd_seq_t*) {
-            return receiverPool(pollFds_.front().fd, receiver, &pool);
-        });
-        if (software) {
-            const size_t fits = sysExChunkFor(pool, messageBytes);
-            chunk = chunk == 0 ? fits : std::min(chunk, fits);
-            room->set(receiver, static_cast<size_t>(std::max(pool.free, 0)));
-        }
-    }
-    return chunk == 0 ? fallback : chunk;
+bool Client::receiverPool(int client, ReceiverPool* out) {
+    return !pollFds_.empty() && withSeq([&](snd_seq_t*) {
+        return alsa::receiverPool(pollFds_.front().fd, client, out);
+    });
 }
 
-int Client::waitForRoom(const std::vector<int>& receivers, size_t cells, RoomBudget& room) {
-    const auto deadline = std::chrono::steady_clock::now() + shared_->roomWait;
-    for (const int receiver : receivers) {
-        if (room.take(receiver, cells)) {
-            continue; // known to be there: no need to ask
-        }
-        for (;;) {
-            ReceiverPool pool;
-            const bool software = !pollFds_.empty() && withSeq([&](snd_seq_t*) {
-                return receiverPool(pollFds_.front().fd, receiver, &pool);
-            });
-            if (!software) {
-                break;
-            }
-            if (pool.free >= static_cast<int>(cells)) {
-                room.set(receiver, static_cast<size_t>(pool.free) - cells);
-                break;
-            }
-            if (std::chrono::steady_clock::now() >= deadline) {
-                return -EAGAIN; // a write now would make the kernel drop its whole queue
-            }
-            std::this_thread::sleep_for(kRoomPollPause);
-        }
+OutputPacer::Clock::duration Client::reserveHardwareOutput(int client, int port, size_t bytes) {
+    std::lock_guard lock(stateMutex_);
+    auto it = pacers_.find({client, port});
+    if (it == pacers_.end()) {
+        it = pacers_
+                 .emplace(std::pair{client, port},
+                          OutputPacer(shared_->hardwareBytesPerSecond, shared_->hardwareBurstBytes))
+                 .first;
     }
-    return 0;
+    return it->second.reserve(bytes, OutputPacer::Clock::now());
 }
 
-void Client::paceHardware(int client, int port, size_t bytes) {
-    OutputPacer::Clock::duration wait{};
-    {
-        std::lock_guard lock(stateMutex_);
-        auto it = pacers_.find({client, port});
-        if (it == pacers_.end()) {
-            it = pacers_
-                     .emplace(std::pair{client, port}, OutputPacer(shared_->hardwareBytesPerSecond,
-                                                                   shared_->hardwareBurstBytes))
-                     .first;
-        }
-        wait = it->second.reserve(bytes, OutputPacer::Clock::now());
-    }
-    if (wait > OutputPacer::Clock::duration::zero()) {
-        std::this_thread::sleep_for(wait);
-    }
-}
-
-int Client::output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware,
-                   RoomBudget& room) {
-    const size_t ext = snd_seq_ev_is_variable(&event) ? event.data.ext.len : 0;
-    if (const int r = waitForRoom(receivers, cellsForEvent(ext), room); r < 0) {
-        return r;
-    }
-    if (hardware) {
-        paceHardware(event.dest.client, event.dest.port, ext > 0 ? ext : 3);
-    }
-    // Written once: a failed write already cost the receiver its queue, a retry cannot help.
+int Client::writeNow(snd_seq_event_t& event) {
     const int r = withSeq([&](snd_seq_t* seq) { return snd_seq_event_output_direct(seq, &event); });
     return r < 0 ? r : 0;
+}
+
+bool Client::pause(std::chrono::nanoseconds wait) {
+    std::unique_lock lock(cancelMutex_);
+    return !cancelled_.wait_for(lock, wait, [this] { return waitsCancelled_; });
+}
+
+void Client::cancelWaits() {
+    {
+        std::lock_guard lock(cancelMutex_);
+        waitsCancelled_ = true;
+    }
+    cancelled_.notify_all();
 }
 
 // ---- Receiving ------------------------------------------------------------------------------
@@ -374,6 +365,22 @@ int Client::disconnectSource(int port, int client, int sourcePort) {
         [&](snd_seq_t* seq) { return snd_seq_disconnect_from(seq, port, client, sourcePort); });
     // A source that is gone took its subscription with it.
     return r == -ENOENT || r == -ENXIO || r == -EINVAL ? 0 : r;
+}
+
+void Client::resubscribeSources() {
+    std::vector<ConnectionKey> connected;
+    {
+        std::lock_guard lock(dispatchMutex_);
+        for (const auto& [key, refCon] : connections_) {
+            connected.push_back(key);
+        }
+    }
+    withSeq([&](snd_seq_t* seq) {
+        for (const auto& [port, client, sourcePort] : connected) {
+            snd_seq_connect_from(seq, port, client, sourcePort);
+        }
+        return 0;
+    });
 }
 
 void Client::waitForDispatch(std::unique_lock<std::mutex>& lock) {

@@ -116,30 +116,41 @@ public:
     // stays in the kernel (hidden, unused) until the client closes, so that no drain blocks.
     int deletePort(int port);
 
-    // ---- Sending ----
+    // ---- Sending (the policy is in AlsaSending) ----
     // Subscribes the output port to the destination unless the kernel still has that
     // subscription, so that a hardware port stays open. Returns whether it is a kernel client.
     bool prepareOutput(int fromPort, int client, int port);
     void forgetDestination(int client, int port);
-    // The clients subscribed to one of our ports (where a broadcast from it goes).
-    std::vector<int> subscribers(int port);
-    // The largest SysEx chunk every one of `receivers` can take in one event, for a message of
-    // at most `messageBytes` (sysExChunkFor); `fallback` when none of them is a software client.
-    // Notes in `room` what each has free.
-    size_t largestChunkFor(const std::vector<int>& receivers, size_t messageBytes, size_t fallback,
-                           RoomBudget* room);
-    // Sends one event now. Towards software receivers it first makes sure of room in each of
-    // them (asking the kernel only when `room` does not cover the event) and fails with -EAGAIN,
-    // having written nothing, when there is none in time; towards a hardware port it keeps below
-    // the port's drain rate.
-    int output(snd_seq_event_t& event, const std::vector<int>& receivers, bool hardware,
-               RoomBudget& room);
+    // The ports subscribed to one of our ports (where a broadcast from it goes).
+    struct Subscriber {
+        int client = -1;
+        int port = -1;
+        bool hardware = false; // a kernel client: paced, no pool to ask about
+    };
+    std::vector<Subscriber> subscribers(int port);
+    // The input pool of another program's client now; false for a kernel client.
+    bool receiverPool(int client, ReceiverPool* out);
+    // How long bytes for the hardware port must wait so that its buffer is never overrun; they
+    // count as sent once that time has passed.
+    OutputPacer::Clock::duration reserveHardwareOutput(int client, int port, size_t bytes);
+    // Writes one event now; 0 or a negative errno.
+    int writeNow(snd_seq_event_t& event);
+    // How long a send may wait for room, in all.
+    std::chrono::milliseconds roomWait() const { return shared_->roomWait; }
+    // Waits `wait` unless the client is disposed meanwhile; false once it is.
+    bool pause(std::chrono::nanoseconds wait);
+    // At disposal: every wait of a send in progress, and of a later one, ends at once.
+    void cancelWaits();
 
     // ---- Receiving ----
     int connectSource(int port, int client, int sourcePort, void* connRefCon);
     // After it returns no read callback for this connection runs. Returns -ENOENT when there was
     // no such connection.
     int disconnectSource(int port, int client, int sourcePort);
+    // Subscribes every connected source again (the kernel keeps one it already has): after our
+    // input overflowed, a source that left and came back at the same address went unannounced,
+    // and its subscription went with the port that left.
+    void resubscribeSources();
 
     // ---- Teardown and announcements ----
     // Wakes and joins the receive thread (detaches when called on it).
@@ -164,8 +175,6 @@ private:
 
     Client() = default;
     void receiveLoop();
-    int waitForRoom(const std::vector<int>& receivers, size_t cells, RoomBudget& room);
-    void paceHardware(int client, int port, size_t bytes);
 
     void dispatch(const ConnectionKey& target, const MIDIPacketList* list);
     void waitForDispatch(std::unique_lock<std::mutex>& lock);
@@ -189,6 +198,10 @@ private:
     std::atomic<std::thread::id> receiverId_{};
 
     std::mutex seqMutex_; // output and query calls on seq_
+
+    std::mutex cancelMutex_;
+    std::condition_variable cancelled_;
+    bool waitsCancelled_ = false;
 
     mutable std::mutex stateMutex_; // ports_
     std::map<int, OwnPort> ports_;

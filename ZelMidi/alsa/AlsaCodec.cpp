@@ -31,7 +31,14 @@ void EventEncoder::reset() {
 
 int EventEncoder::emitSysEx(const uint8_t* begin, const uint8_t* end, const Sink& sink) {
     while (begin < end) {
-        const size_t n = std::min(static_cast<size_t>(end - begin), sysExChunk_);
+        size_t n = std::min(static_cast<size_t>(end - begin), sysExChunk_);
+        if (sizer_) {
+            const long sized = sizer_(begin, end, end_);
+            if (sized < 0) {
+                return static_cast<int>(sized);
+            }
+            n = std::clamp(static_cast<size_t>(sized), size_t{1}, static_cast<size_t>(end - begin));
+        }
         snd_seq_event_t ev{};
         // The event only reads the bytes; the sequencer's API takes them non-const.
         snd_seq_ev_set_sysex(&ev, static_cast<unsigned int>(n), const_cast<uint8_t*>(begin));
@@ -48,6 +55,7 @@ int EventEncoder::encode(const uint8_t* bytes, size_t size, const Sink& sink) {
         return -ENOMEM;
     }
     const uint8_t* const end = bytes + size;
+    end_ = end;
     const uint8_t* sysExFrom = inSysEx_ ? bytes : nullptr;
     for (const uint8_t* p = bytes; p < end; ++p) {
         const uint8_t b = *p;

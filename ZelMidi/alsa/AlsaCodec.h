@@ -25,6 +25,8 @@ public:
     EventEncoder& operator=(const EventEncoder&) = delete;
 
     bool valid() const { return parser_ != nullptr; }
+    // Inside a SysEx whose F7 has not been encoded yet.
+    bool inSysEx() const { return inSysEx_; }
 
     // The sink sees each event with its type, flags and data set (source, destination and queue
     // untouched); a negative sink result stops the encoding and is returned. Returns 0 otherwise.
@@ -32,11 +34,21 @@ public:
     int encode(const uint8_t* bytes, size_t size, const Sink& sink);
     void reset();
 
+    // Decides each SysEx chunk's length in place of the fixed one, just before the chunk is cut:
+    // given the rest of its run [begin, runEnd) (up to and with the F7, a real-time byte or the
+    // end of the bytes) and the end of the bytes being encoded. Returns the length (at most the
+    // run's), or a negative errno, which stops the encoding and is returned.
+    using ChunkSizer =
+        std::function<long(const uint8_t* begin, const uint8_t* runEnd, const uint8_t* end)>;
+    void setChunkSizer(ChunkSizer sizer) { sizer_ = std::move(sizer); }
+
 private:
     int emitSysEx(const uint8_t* begin, const uint8_t* end, const Sink& sink);
 
     snd_midi_event_t* parser_ = nullptr;
     size_t sysExChunk_;
+    ChunkSizer sizer_;
+    const uint8_t* end_ = nullptr; // of the bytes being encoded
     bool inSysEx_ = false;
 };
 

@@ -11,6 +11,9 @@ EndpointDirectory::EndpointDirectory(const ClientRegistry& clients, std::atomic<
     : clients_(clients), stale_(stale) {}
 
 PortSnapshot EndpointDirectory::readKernelDirectory() {
+    // Taken before the query: a read that started earlier but ends later is older and does not
+    // replace what a newer one published.
+    const uint64_t ticket = nextTicket_.fetch_add(1) + 1;
     const auto client = clients_.any();
     PortSnapshot found;
     std::vector<MIDIEndpointRef> sources;
@@ -33,6 +36,10 @@ PortSnapshot EndpointDirectory::readKernelDirectory() {
     }
     reads_.fetch_add(1);
     std::lock_guard lock(mutex_);
+    if (ticket < publishedTicket_) {
+        return found;
+    }
+    publishedTicket_ = ticket;
     known_ = found;
     if (sources != directory_.sources || destinations != directory_.destinations) {
         ++generation_;

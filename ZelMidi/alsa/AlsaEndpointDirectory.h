@@ -35,6 +35,8 @@ public:
     PortSnapshot readNow();
     // The port as last read, else as the kernel describes it now; false when neither knows it.
     bool findPort(int client, int port, KnownPort* out);
+    // The port as the kernel describes it now, remembered for its names; false when it is gone.
+    bool lookUpPort(int client, int port, KnownPort* out);
     // The full reads of the kernel's port list so far.
     uint64_t reads() const { return reads_.load(); }
     // Reads the kernel when it is due, as a count does; the number changes only when a read
@@ -49,17 +51,18 @@ private:
     void refreshEndpoints();
     void readIfDue();
     PortSnapshot readKernelDirectory();
-    bool lookUpPort(int client, int port, KnownPort* out);
     const Lists& callerSnapshot() const; // with mutex_ held
 
     const ClientRegistry& clients_;
     std::atomic<bool>& stale_;
     std::atomic<uint64_t> reads_{0};
+    std::atomic<uint64_t> nextTicket_{0};
 
     mutable std::mutex mutex_; // guards everything below
     PortSnapshot known_;
     Lists directory_; // the last full read
     uint64_t generation_ = 1;
+    uint64_t publishedTicket_ = 0; // of the read the lists come from
     std::chrono::steady_clock::time_point lastRead_{};
     std::map<std::thread::id, Lists> snapshots_; // one per calling thread
 };

@@ -43,37 +43,59 @@ int receiverFreeCells(int seqFd, int client) {
     return receiverPool(seqFd, client, &pool) ? pool.free : -1;
 }
 
-size_t sysExChunkFor(const ReceiverPool& pool, size_t messageBytes) {
-    const size_t size = static_cast<size_t>(std::max(pool.size, 0));
+size_t reservedCells(const ReceiverPool& pool) {
+    return kClosingCells + static_cast<size_t>(std::max(pool.size, 0)) / 16;
+}
+
+namespace {
+size_t halfPool(const ReceiverPool& pool) {
+    return std::min(static_cast<size_t>(std::max(pool.size, 0)) / 2, kMostCellsPerEvent);
+}
+} // namespace
+
+size_t partFloorCells(const ReceiverPool& pool) {
+    constexpr size_t kFloor = 16; // 420 bytes
+    return std::max<size_t>(std::min(kFloor, halfPool(pool)), 2);
+}
+
+size_t partCells(const ReceiverPool& pool) {
     const size_t free = static_cast<size_t>(std::max(pool.free, 0));
-    const size_t whole = cellsForEvent(messageBytes);
-    if (whole <= std::min(free, kMostCellsPerEvent)) {
-        return std::max<size_t>(messageBytes, 1);
-    }
-    return std::max<size_t>(extBytesForCells(std::min(size / 2, kMostCellsPerEvent)), 1);
+    const size_t reserve = reservedCells(pool);
+    const size_t room = free > reserve ? free - reserve : 0;
+    return std::max(std::min(room, halfPool(pool)), partFloorCells(pool));
 }
 
-bool RoomBudget::take(int receiver, size_t cells) {
-    for (auto& [client, free] : known_) {
-        if (client == receiver) {
-            if (free < cells) {
-                return false;
-            }
-            free -= cells;
-            return true;
+const uint8_t* sysExEnd(const uint8_t* begin, const uint8_t* end) {
+    for (const uint8_t* p = begin + 1; p < end; ++p) {
+        if (*p == 0xf7) {
+            return p + 1;
+        }
+        if (*p >= 0x80 && *p < 0xf8) {
+            return nullptr; // another status byte ends it unfinished
         }
     }
-    return false;
+    return nullptr;
 }
 
-void RoomBudget::set(int receiver, size_t freeCells) {
-    for (auto& [client, free] : known_) {
-        if (client == receiver) {
-            free = freeCells;
-            return;
+size_t sysExCells(const uint8_t* begin, const uint8_t* end, size_t chunkBytes) {
+    chunkBytes = std::max<size_t>(chunkBytes, 1);
+    size_t cells = 0;
+    const auto run = [&](size_t bytes) {
+        cells += bytes / chunkBytes * cellsForEvent(chunkBytes);
+        if (bytes % chunkBytes != 0) {
+            cells += cellsForEvent(bytes % chunkBytes);
+        }
+    };
+    const uint8_t* from = begin;
+    for (const uint8_t* p = begin; p < end; ++p) {
+        if (*p >= 0xf8) {
+            run(static_cast<size_t>(p - from));
+            cells += cellsForEvent(0);
+            from = p + 1;
         }
     }
-    known_.emplace_back(receiver, freeCells);
+    run(static_cast<size_t>(end - from));
+    return cells;
 }
 
 OutputPacer::OutputPacer(double bytesPerSecond, size_t burstBytes)

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <utility>
 #include <vector>
 
@@ -35,25 +36,27 @@ int receiverFreeCells(int seqFd, int client);
 // stuck in its queue.
 inline constexpr size_t kMostCellsPerEvent = 500;
 
-// The largest SysEx chunk (bytes per event) towards a software receiver with `pool`, for a
-// message of at most `messageBytes`: the whole message in one event when that fits in the room
-// free now; otherwise chunks of half its pool, so that one is read while the next goes in.
-// Never more than the pool or kMostCellsPerEvent can hold; at least 1.
-size_t sysExChunkFor(const ReceiverPool& pool, size_t messageBytes);
+// A SysEx that fits a receiver's pool goes whole: the send waits until all its cells are free,
+// then writes it. A longer one goes in parts sized from the room free at the time; each part
+// leaves room behind it for the closing F7 that ends the message should the send stop early, and
+// a little for other programs writing to the same receiver.
+inline constexpr size_t kClosingCells = 2; // an event with the one byte F7
 
-// The free cells known to be in each receiver during one send. Only the receiver frees cells,
-// so what was free when the kernel was last asked, less what this send has written since, is
-// there still; the kernel is asked again only when an event needs more than that.
-class RoomBudget {
-public:
-    // Takes `cells` from what is known of `receiver`; false (nothing taken) when less is known.
-    bool take(int receiver, size_t cells);
-    // What the kernel just said is free in `receiver`.
-    void set(int receiver, size_t freeCells);
+// The cells kept free behind each part of a SysEx sent in parts.
+size_t reservedCells(const ReceiverPool& pool);
+// The smallest part worth an event (a part waits for this much room and the reserve).
+size_t partFloorCells(const ReceiverPool& pool);
+// The cells of the next part: the room free now less the reserve, between the floor and half
+// the pool (so that one part is read while the next goes in), and at most what a reader takes
+// at once.
+size_t partCells(const ReceiverPool& pool);
 
-private:
-    std::vector<std::pair<int, size_t>> known_; // a send has one receiver, or a few
-};
+// Where the SysEx starting at `begin` (its F0) ends: just after its F7, or null when the bytes up
+// to `end` do not finish it (it goes on in a later packet, or another status byte cuts it short).
+const uint8_t* sysExEnd(const uint8_t* begin, const uint8_t* end);
+// The cells the SysEx [begin, end) takes as events of at most `chunkBytes` bytes, real-time bytes
+// inside it being events of one cell each.
+size_t sysExCells(const uint8_t* begin, const uint8_t* end, size_t chunkBytes);
 
 // A leaky bucket: bytes drain at `bytesPerSecond`, and at most `burstBytes` may be waiting.
 class OutputPacer {

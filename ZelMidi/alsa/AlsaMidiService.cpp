@@ -105,6 +105,7 @@ OSStatus AlsaMidiService::clientDispose(MIDIClientRef ref) {
     if (!client) {
         return kMIDIInvalidClient;
     }
+    client->cancelWaits(); // a send still under way on another thread stops waiting for room
     client->stopReceiving();
     client->stopAnnouncements();
     const int id = parts.client;

@@ -15,6 +15,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <gtest/gtest.h>
 #include <numeric>
 #include <unistd.h>
@@ -216,12 +217,12 @@ TEST(AlsaKernelSession, APortThatLeavesAndComesBackWhileTheSessionIsBusyIsRemove
         waitUntil([&] { return recorder.find("destination+", "Returning Device MIDI 1"); }, 3000));
     const auto source = sourceNamed(*midi, "Returning Device MIDI 1");
     ASSERT_TRUE(source);
-    Collector collector;
-    source->addDelegate(&collector);
+    auto collector = std::make_shared<Collector>();
+    source->addDelegate(collector);
     ASSERT_GE(device.sendNote(port, -1, 0, 64), 0);
-    EXPECT_TRUE(waitUntil([&] { return collector.bytes().size() >= 3; }, 3000))
+    EXPECT_TRUE(waitUntil([&] { return collector->bytes().size() >= 3; }, 3000))
         << "the source that came back is connected again";
-    EXPECT_EQ(collector.bytes(), (Bytes{0x90, 64, 100}));
+    EXPECT_EQ(collector->bytes(), (Bytes{0x90, 64, 100}));
     std::vector<QString> order;
     for (const Heard& h : recorder.heard) {
         if (h.name == "Returning Device MIDI 1") {
@@ -229,8 +230,46 @@ TEST(AlsaKernelSession, APortThatLeavesAndComesBackWhileTheSessionIsBusyIsRemove
         }
     }
     EXPECT_EQ(order, (std::vector<QString>{"source-", "destination-", "source+", "destination+"}));
-    source->removeDelegate(&collector);
+    source->removeDelegate(collector.get());
     midi->setDelegate(nullptr);
+}
+
+// While the session's receive thread is held up, a flood overflows its input, and a port leaves
+// and comes back at the same address unannounced: the session lists it as before, and after the
+// overflow subscribes every listed source again, so it hears the port that came back.
+TEST(AlsaKernelSession, AfterAnInputOverflowEveryListedSourceIsSubscribedAgain) {
+    REQUIRE_SEQUENCER();
+    auto midi = ZelMidi::create(MidiService::platformDefault());
+    midi->rescanTimer()->setInterval(3600 * 1000); // only notices can tell
+    TestSequencerClient device("Flooding Device");
+    const int port = device.createSourcePort("Flooding Device MIDI 1");
+    ASSERT_TRUE(
+        waitUntil([&] { return sourceNamed(*midi, "Flooding Device MIDI 1") != nullptr; }, 3000));
+    struct Gate : Collector {
+        void midiSourceMidiReceived(ZelMidiSource& s, const MIDIPacketList* list) override {
+            released.wait();
+            Collector::midiSourceMidiReceived(s, list);
+        }
+        std::shared_future<void> released;
+    };
+    std::promise<void> release;
+    auto gate = std::make_shared<Gate>();
+    gate->released = release.get_future().share();
+    sourceNamed(*midi, "Flooding Device MIDI 1")->addDelegate(gate);
+    ASSERT_GE(device.sendNote(port, -1, 0, 1), 0); // holds the receive thread
+    ASSERT_GT(device.floodNotes(port, 5000), 0) << "the session's input overflowed";
+    ASSERT_EQ(device.deletePort(port), 0);
+    ASSERT_EQ(device.createSourcePort("Flooding Device MIDI 1"), port) << "the same address";
+    release.set_value();
+    const auto heardAgain = [&] {
+        device.sendNote(port, -1, 0, 99);
+        return waitUntil([&] { return std::ranges::count(gate->bytes(), 99) > 0; }, 100);
+    };
+    bool heard = false;
+    for (int i = 0; i < 30 && !heard; ++i) {
+        heard = heardAgain();
+    }
+    EXPECT_TRUE(heard);
 }
 
 TEST(AlsaKernelSession, APortThatAppearsWithoutANoticeIsFoundByTheNextRescan) {
@@ -287,16 +326,16 @@ TEST(AlsaKernelSession, BytesWrittenIntoAVirtualRawMidiDeviceReachTheReceivers) 
     const auto source = sourceNamed(
         *midi, QStringLiteral("Virtual Raw MIDI %1-%2").arg(device.card).arg(device.device));
     ASSERT_TRUE(source) << "the session lists the virmidi port as a source";
-    Collector collector;
-    source->addDelegate(&collector);
+    auto collector = std::make_shared<Collector>();
+    source->addDelegate(collector);
     const int fd = ::open(device.path.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     const Bytes wire{0x90, 0x3c, 0x7f, 0xf0, 0x7e, 0x7f, 0x06, 0x01, 0xf7, 0x80, 0x3c, 0x00};
     ASSERT_EQ(::write(fd, wire.data(), wire.size()), static_cast<ssize_t>(wire.size()));
-    EXPECT_TRUE(waitUntil([&] { return collector.bytes().size() >= wire.size(); }, 3000));
-    EXPECT_EQ(collector.bytes(), wire);
-    EXPECT_GE(collector.packets().size(), 3u) << "one packet per message at least";
-    source->removeDelegate(&collector);
+    EXPECT_TRUE(waitUntil([&] { return collector->bytes().size() >= wire.size(); }, 3000));
+    EXPECT_EQ(collector->bytes(), wire);
+    EXPECT_GE(collector->packets().size(), 3u) << "one packet per message at least";
+    source->removeDelegate(collector.get());
     ::close(fd);
 }
 
@@ -323,19 +362,19 @@ TEST(AlsaKernelSession, ALargestSysExFromASoftwareSenderReachesTheReceiversWhole
     auto midi = ZelMidi::create(MidiService::platformDefault());
     const auto source = sourceNamed(*midi, "Big Sender Out");
     ASSERT_TRUE(source);
-    Collector collector;
-    source->addDelegate(&collector);
+    auto collector = std::make_shared<Collector>();
+    source->addDelegate(collector);
     const Bytes sysEx = longSysEx(65535);
     // The kernel holds at most 2000 cells of 28 bytes per client, so no sender can put 65535
     // bytes in one event; large chunks it can, paced by the room the session's client has.
     ASSERT_EQ(sender.sendSysEx(port, -1, 0, sysEx, 16384, alsa::splitRef(midi->client()).client),
               0);
-    EXPECT_TRUE(waitUntil([&] { return collector.bytes().size() >= sysEx.size(); }, 10000));
-    EXPECT_EQ(collector.bytes(), sysEx);
-    for (const auto& p : collector.packets()) {
+    EXPECT_TRUE(waitUntil([&] { return collector->bytes().size() >= sysEx.size(); }, 10000));
+    EXPECT_EQ(collector->bytes(), sysEx);
+    for (const auto& p : collector->packets()) {
         EXPECT_LE(p.size(), 16384u) << "one packet per event";
     }
-    source->removeDelegate(&collector);
+    source->removeDelegate(collector.get());
 }
 
 TEST(AlsaKernelSession, CreatingAndDestroyingTheSession100TimesLeaksNoClientAndNoThread) {

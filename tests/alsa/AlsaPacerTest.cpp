@@ -65,38 +65,31 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Cells,
                                            CellsCase{29, 3}, CellsCase{256, 11},
                                            CellsCase{65535, 2342}));
 
-struct ChunkCase {
+struct PartCase {
     const char* name;
     alsa::ReceiverPool pool;
-    size_t message;
-    size_t chunk;
+    size_t cells;
 };
 
-class Chunk : public ::testing::TestWithParam<ChunkCase> {};
+class Part : public ::testing::TestWithParam<PartCase> {};
 
-// A chunk the receiver's pool or its reader's buffer cannot hold would stay stuck in its queue.
-TEST_P(Chunk, FitsThePoolAndTheReadersBuffer) {
-    const ChunkCase& c = GetParam();
-    const size_t chunk = alsa::sysExChunkFor(c.pool, c.message);
-    EXPECT_EQ(chunk, c.chunk);
-    EXPECT_LE(alsa::cellsForEvent(chunk), static_cast<size_t>(c.pool.size));
-    EXPECT_LE(alsa::cellsForEvent(chunk), alsa::kMostCellsPerEvent);
+// A part of a long SysEx is sized from the room free now, less what is kept for its closing F7
+// and for other senders; a part the pool or a reader's buffer cannot hold would stay stuck.
+TEST_P(Part, IsSizedFromTheFreeRoom) {
+    const PartCase& c = GetParam();
+    EXPECT_EQ(alsa::partCells(c.pool), c.cells);
+    EXPECT_LE(c.cells, static_cast<size_t>(c.pool.size) / 2);
+    EXPECT_LE(c.cells, alsa::kMostCellsPerEvent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Pools, Chunk,
-    ::testing::Values(
-        // The whole message in one event while the room free now holds it.
-        ChunkCase{"WholeInTheDefaultPool", {200, 200}, 4096, 4096},
-        ChunkCase{"WholeInALargePool", {2000, 2000}, 12288, 12288},
-        // Otherwise half the pool, so that one chunk is read while the next goes in.
-        ChunkCase{"HalfWhenThePoolIsBusy", {200, 100}, 4096, 99 * 28},
-        ChunkCase{"HalfWhenLargerThanThePool", {200, 200}, 12288, 99 * 28},
-        ChunkCase{"HalfOfASmallPool", {64, 64}, 65535, 31 * 28},
-        // Never more than another program's reader takes at once.
-        ChunkCase{"ReaderLimitForTheLargest", {2000, 2000}, 65535, 499 * 28},
-        ChunkCase{"ReaderLimitJustAbove", {2000, 2000}, 499 * 28 + 1, 499 * 28},
-        ChunkCase{"ReaderLimitExactly", {2000, 2000}, 499 * 28, 499 * 28}),
+    Pools, Part,
+    ::testing::Values(PartCase{"HalfOfAnEmptyPool", {200, 200}, 100},
+                      // 60 % taken by another stream: what is left, less 2 + 200 / 16.
+                      PartCase{"TheRoomLeftBesideAnotherStream", {200, 80}, 66},
+                      PartCase{"AFloorWhenAlmostFull", {200, 10}, 16},
+                      PartCase{"HalfOfASmallPool", {64, 64}, 32},
+                      PartCase{"NeverMoreThanAReaderTakes", {2000, 2000}, 500}),
     [](const auto& row) { return std::string(row.param.name); });
 
 } // namespace

@@ -119,6 +119,19 @@ int TestSequencerClient::sendNote(int fromPort, int toClient, int toPort, uint8_
     return outputWithRetry(seq_, &ev);
 }
 
+int TestSequencerClient::floodNotes(int fromPort, int count) {
+    int refused = 0;
+    for (int i = 0; i < count; ++i) {
+        snd_seq_event_t ev{};
+        ev.source.port = static_cast<unsigned char>(fromPort);
+        snd_seq_ev_set_subs(&ev);
+        snd_seq_ev_set_direct(&ev);
+        snd_seq_ev_set_noteon(&ev, 0, 1, 100);
+        refused += snd_seq_event_output_direct(seq_, &ev) < 0 ? 1 : 0;
+    }
+    return refused;
+}
+
 void TestSequencerClient::readLoop() {
     snd_midi_event_t* decoder = nullptr;
     snd_midi_event_new(64, &decoder);
@@ -152,8 +165,15 @@ void TestSequencerClient::readLoop() {
                 break;
             }
         }
+        std::this_thread::sleep_for(readPause_.load());
     }
     snd_midi_event_free(decoder);
+}
+
+int TestSequencerClient::freeCellsOf(int client) {
+    pollfd fd{};
+    snd_seq_poll_descriptors(seq_, &fd, 1, POLLIN);
+    return alsa::receiverFreeCells(fd.fd, client);
 }
 
 Bytes TestSequencerClient::collected() {

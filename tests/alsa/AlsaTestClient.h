@@ -4,6 +4,7 @@
 
 #include <alsa/asoundlib.h>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -33,7 +34,14 @@ public:
     int sendSysEx(int fromPort, int toClient, int toPort, const Bytes& bytes, size_t chunk,
                   int paceClient = -1);
     int sendNote(int fromPort, int toClient, int toPort, uint8_t note);
+    // Notes to the subscribers, each tried once: how many the kernel refused (a full receiver).
+    int floodNotes(int fromPort, int count);
     int subscribeTo(int myPort, int client, int port);
+
+    // The collecting port's reader rests this long after each read, so its pool stays busy.
+    void setReadPause(std::chrono::microseconds pause) { readPause_ = pause; }
+    // The free cells in another client's input pool (-1 when there is none to ask about).
+    int freeCellsOf(int client);
 
     // What the collecting port received so far.
     Bytes collected();
@@ -45,6 +53,7 @@ private:
     int id_ = -1;
     std::thread reader_;
     std::atomic<bool> stop_{false};
+    std::atomic<std::chrono::microseconds> readPause_{};
     std::mutex mutex_;
     std::condition_variable grew_;
     Bytes collected_;

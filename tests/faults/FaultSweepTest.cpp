@@ -117,7 +117,8 @@ struct Outcome {
 Outcome runScript(const std::shared_ptr<FaultySimulatedMidiService>& sim) {
     // The saved ID of the virtual destination decides which ID calls are made: start without one.
     QSettings().remove(QLatin1String(ZelMidiSavedVirtualDestinationIDKey));
-    Receiver onB, onKeys, onVirtual, onProbe;
+    auto onB = std::make_shared<Receiver>(), onKeys = std::make_shared<Receiver>(),
+         onVirtual = std::make_shared<Receiver>(), onProbe = std::make_shared<Receiver>();
     sim->addSource(QStringLiteral("MIRT A"));
     sim->addDestination(QStringLiteral("MIRT A"));
     const MIDIEndpointRef keys = sim->addSource(QStringLiteral("Keys"));
@@ -132,7 +133,7 @@ Outcome runScript(const std::shared_ptr<FaultySimulatedMidiService>& sim) {
     processNotices();
     // Receive.
     if (const auto source = midi->getSource(b)) {
-        source->addDelegate(&onB);
+        source->addDelegate(onB);
     }
     sim->deliverAndWait(b, kNote);
     // Send: the broadcast, one destination, a flush.
@@ -152,7 +153,7 @@ Outcome runScript(const std::shared_ptr<FaultySimulatedMidiService>& sim) {
         midi->setVirtualDestinationEnabled(true);
         processNotices();
         if (const auto own = midi->virtualDestinationSource()) {
-            own->addDelegate(&onVirtual);
+            own->addDelegate(onVirtual);
             sim->deliverAndWait(midi->virtualDestinationEndpoint(), kNote);
         }
         midi->setVirtualDestinationEnabled(false);
@@ -163,7 +164,7 @@ Outcome runScript(const std::shared_ptr<FaultySimulatedMidiService>& sim) {
     // A rescan that does not see "Keys" (a hole in the platform's list) while the platform still
     // routes it, then one that sees it again.
     if (const auto source = midi->getSource(keys)) {
-        source->addDelegate(&onKeys);
+        source->addDelegate(onKeys);
     }
     for (ItemCount i = 0; i < sim->getNumberOfSources(); ++i) {
         if (sim->getSource(i) == keys) {
@@ -186,10 +187,10 @@ Outcome runScript(const std::shared_ptr<FaultySimulatedMidiService>& sim) {
     const MIDIEndpointRef pOut = sim->addDestination(QStringLiteral("MIRT P"));
     processNotices();
     if (const auto source = midi->getSource(p)) {
-        source->addDelegate(&onProbe);
+        source->addDelegate(onProbe);
     }
     sim->deliverAndWait(p, kNote);
-    outcome.receivedAfterwards = onProbe.calls.load() == 1;
+    outcome.receivedAfterwards = onProbe->calls.load() == 1;
     const size_t sentBefore = sim->sent().size();
     midi->sendBytes(kSysEx, sizeof kSysEx);
     for (size_t i = sentBefore; i < sim->sent().size(); ++i) {

@@ -46,10 +46,9 @@ private:
     std::vector<std::pair<MIDIEndpointRef, uint8_t>> received_;
 };
 
-int registrations(const ZelMidiSource& source, const ZelMidiSourceDelegate* receiver) {
-    const auto list = source.delegates();
-    return static_cast<int>(std::count_if(
-        list->begin(), list->end(), [&](const auto& entry) { return entry.delegate == receiver; }));
+// The listener is the only receiver these tests register.
+int registrations(const ZelMidiSource& source) {
+    return static_cast<int>(source.delegates()->size());
 }
 
 std::vector<uint8_t> note(uint8_t status) {
@@ -72,11 +71,11 @@ protected:
 
     bool attachedToAll(const ZelMidi& session) const {
         return std::all_of(session.sources().begin(), session.sources().end(),
-                           [&](const auto& s) { return registrations(*s, listener.get()) == 1; });
+                           [&](const auto& s) { return registrations(*s) == 1; });
     }
-    static bool detachedFromAll(const ZelMidi& session, const ZelMidiSourceDelegate* receiver) {
+    static bool detachedFromAll(const ZelMidi& session) {
         return std::all_of(session.sources().begin(), session.sources().end(),
-                           [&](const auto& s) { return registrations(*s, receiver) == 0; });
+                           [&](const auto& s) { return registrations(*s) == 0; });
     }
 
     std::shared_ptr<SimulatedMidiService> service;
@@ -97,7 +96,7 @@ TEST_F(AllSourcesTest, AttachesToEverySourceAndToOnesPluggedInLater) {
 
     // Announced again: still one registration, one delivery.
     listener->midiSourceAdded(*midi, midi->sources().back());
-    EXPECT_EQ(registrations(*midi->sources().back(), listener.get()), 1);
+    EXPECT_EQ(registrations(*midi->sources().back()), 1);
 
     for (size_t i = 0; i < endpoints.size(); ++i) {
         service->deliverAndWait(endpoints[i], note(static_cast<uint8_t>(0x90 + i)));
@@ -136,7 +135,7 @@ TEST_F(AllSourcesTest, SwitchingSessionsDetachesFromTheOldOneCompletely) {
     listener->setMidi(other);
 
     EXPECT_EQ(midi->delegate(), nullptr);
-    EXPECT_TRUE(detachedFromAll(*midi, listener.get()));
+    EXPECT_TRUE(detachedFromAll(*midi));
     EXPECT_EQ(other->delegate(), listener.get());
     EXPECT_TRUE(attachedToAll(*other));
     EXPECT_EQ(listener->midi(), other);
@@ -149,16 +148,15 @@ TEST_F(AllSourcesTest, SwitchingSessionsDetachesFromTheOldOneCompletely) {
     // A source plugged into the old session later is not picked up.
     service->addSource(QStringLiteral("Late"));
     ASSERT_TRUE(waitUntil([&] { return midi->sources().size() == 4; }));
-    EXPECT_TRUE(detachedFromAll(*midi, listener.get()));
+    EXPECT_TRUE(detachedFromAll(*midi));
 
     listener->setMidi(nullptr);
     EXPECT_EQ(other->delegate(), nullptr);
-    EXPECT_TRUE(detachedFromAll(*other, listener.get()));
+    EXPECT_TRUE(detachedFromAll(*other));
 }
 
 TEST_F(AllSourcesTest, DestructionDetachesAndReleasesTheSession) {
     listener->setMidi(midi);
-    const ZelMidiSourceDelegate* gone = listener.get();
     std::weak_ptr<ZelMidi> weak = midi;
     std::weak_ptr<Recorder> weakRecorder = recorder;
     midi.reset();
@@ -172,7 +170,7 @@ TEST_F(AllSourcesTest, DestructionDetachesAndReleasesTheSession) {
     listener.reset();
 
     EXPECT_EQ(session->delegate(), nullptr);
-    EXPECT_TRUE(detachedFromAll(*session, gone));
+    EXPECT_TRUE(detachedFromAll(*session));
     EXPECT_TRUE(weakRecorder.expired());
     session.reset();
     EXPECT_TRUE(weak.expired());
@@ -184,7 +182,6 @@ TEST_F(AllSourcesTest, DestroyingTheListenerWhileInputFlowsIsSafe) {
         auto current = std::make_unique<ZelMidiAllSources>();
         current->setDelegate(recorder);
         current->setMidi(midi);
-        const ZelMidiSourceDelegate* gone = current.get();
         const size_t before = recorder->received().size();
         for (int i = 0; i < 100; ++i) {
             for (const MIDIEndpointRef endpoint : endpoints) {
@@ -196,25 +193,21 @@ TEST_F(AllSourcesTest, DestroyingTheListenerWhileInputFlowsIsSafe) {
         const size_t afterDestruction = recorder->received().size();
         service->waitForDeliveries();
 
-        EXPECT_EQ(recorder->received().size(), afterDestruction);
+        EXPECT_LE(recorder->received().size(), afterDestruction + 1)
+            << "only the delivery under way may still arrive";
         EXPECT_EQ(midi->delegate(), nullptr);
-        EXPECT_TRUE(detachedFromAll(*midi, gone));
+        EXPECT_TRUE(detachedFromAll(*midi));
     }
 }
 
-// Destroying the listener waits for a delivery that is inside it, so nothing of the listener is
-// used once it is gone.
-TEST_F(AllSourcesTest, DestructionWaitsForADeliveryInProgress) {
+// Destroying the listener does not wait for a delivery that is inside its delegate, and that
+// delivery ends without touching the listener.
+TEST_F(AllSourcesTest, DestructionDoesNotWaitForADeliveryInProgress) {
     class Gate : public ZelMidiSourceDelegate {
     public:
         void midiSourceMidiReceived(ZelMidiSource&, const MIDIPacketList*) override {
             entered.store(true);
             while (!release.load()) {
-                std::this_thread::yield();
-            }
-            // Long enough for a destruction that does not wait to be over.
-            const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
-            while (std::chrono::steady_clock::now() < until) {
                 std::this_thread::yield();
             }
             finished.fetch_add(1);
@@ -227,14 +220,11 @@ TEST_F(AllSourcesTest, DestructionWaitsForADeliveryInProgress) {
     listener->setDelegate(gate);
     listener->setMidi(midi);
     service->deliver(endpoints[0], note(0x90));
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!gate->entered.load() && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::yield();
-    }
-    ASSERT_TRUE(gate->entered.load());
+    ASSERT_TRUE(waitUntil([&] { return gate->entered.load(); }));
 
+    listener.reset(); // would never return if it waited for the gate
     gate->release.store(true);
-    listener.reset();
+    service->waitForDeliveries();
     EXPECT_EQ(gate->finished.load(), 1);
 }
 

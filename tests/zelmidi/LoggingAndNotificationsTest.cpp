@@ -3,6 +3,7 @@
 #include "SystemLog.h"
 
 #include <gtest/gtest.h>
+#include <optional>
 
 namespace {
 
@@ -44,17 +45,24 @@ TEST(NotificationCenter, DeliversByNameAndSenderInOrderUntilRemoved) {
     EXPECT_EQ(seen, (std::vector<std::string>{"any:1", "sender", "any:2", "any:3"}));
 }
 
-TEST(NotificationCenter, AnObserverMayRemoveItselfWhileBeingCalled) {
+// One observer removes itself and the one after it, whose state goes with it: neither is
+// called again, not even later in the same post.
+TEST(NotificationCenter, AnObserverRemovedDuringAPostIsNotCalledAgain) {
     auto& center = NotificationCenter::defaultCenter();
     int calls = 0;
-    NotificationCenter::Token token = 0;
-    token = center.addObserver("Once", nullptr, [&](const Notification&) {
+    int secondCalls = 0;
+    std::optional<ScopedObserver> second;
+    NotificationCenter::Token first = 0;
+    first = center.addObserver("Once", nullptr, [&](const Notification&) {
         ++calls;
-        center.removeObserver(token);
+        center.removeObserver(first);
+        second.reset();
     });
+    second.emplace("Once", nullptr, [&](const Notification&) { ++secondCalls; });
     center.post({"Once", nullptr, {}});
     center.post({"Once", nullptr, {}});
     EXPECT_EQ(calls, 1);
+    EXPECT_EQ(secondCalls, 0);
 }
 
 } // namespace

@@ -126,8 +126,10 @@ TEST_F(Send, TheFanOutToEveryReceiverAllocatesNothing) {
     auto midi = ZelMidi::create(sim);
     const auto source = midi->getSource(keys);
     ASSERT_TRUE(source);
-    CountingReceiver first, second, third;
-    for (CountingReceiver* r : {&first, &second, &third}) {
+    const std::vector<std::shared_ptr<CountingReceiver>> receivers{
+        std::make_shared<CountingReceiver>(), std::make_shared<CountingReceiver>(),
+        std::make_shared<CountingReceiver>()};
+    for (const auto& r : receivers) {
         source->addDelegate(r);
     }
     const auto bytes = Sim::makePacketList({{0x90, 0x40, 0x7F}, {0xF0, 0x7E, 0xF7}});
@@ -140,10 +142,9 @@ TEST_F(Send, TheFanOutToEveryReceiverAllocatesNothing) {
         allocations = counter.count();
     }
     EXPECT_EQ(allocations, 0);
-    for (CountingReceiver* r : {&first, &second, &third}) {
+    for (const auto& r : receivers) {
         EXPECT_EQ(r->calls.load(), 1);
         EXPECT_EQ(r->lastList.load(), list);
-        source->removeDelegate(r);
     }
 }
 

@@ -318,11 +318,11 @@ TEST_F(Session, NetworkMidiIsOffAndSwitchingItOnOnlyLogs) {
 
 TEST_F(Session, IncomingDataReachesTheReceiversOfItsSource) {
     auto midi = start();
-    CountingReceiver receiver;
+    auto receiver = std::make_shared<CountingReceiver>();
     recorder.onDelegateCall = [&](const std::string& e,
                                   const std::shared_ptr<ZelMidiConnection>& w) {
         if (e.starts_with("sourceAdded")) {
-            std::static_pointer_cast<ZelMidiSource>(w)->addDelegate(&receiver);
+            std::static_pointer_cast<ZelMidiSource>(w)->addDelegate(receiver);
         }
     };
     const MIDIEndpointRef keys = sim->addSource("Keys");
@@ -330,11 +330,11 @@ TEST_F(Session, IncomingDataReachesTheReceiversOfItsSource) {
     processNotices();
 
     sim->deliverAndWait(keys, Sim::makePacketList({{0x90, 60, 100}}));
-    EXPECT_EQ(receiver.calls, 1);
-    EXPECT_EQ(receiver.lastSource.load(), midi->getSource(keys).get());
+    EXPECT_EQ(receiver->calls, 1);
+    EXPECT_EQ(receiver->lastSource.load(), midi->getSource(keys).get());
     sim->deliverAndWait(pads, Sim::makePacketList({{0x80, 60, 0}}));
-    EXPECT_EQ(receiver.calls, 2);
-    EXPECT_EQ(receiver.lastSource.load(), midi->getSource(pads).get());
+    EXPECT_EQ(receiver->calls, 2);
+    EXPECT_EQ(receiver->lastSource.load(), midi->getSource(pads).get());
 }
 
 // The rescan's tick walks the platform's lists only when they, or ours, may have changed.

@@ -124,8 +124,8 @@ TEST(VirtualEndpointsAlsaTest, AnotherProgramSeesSendsToAndHearsTheVirtualEndpoi
     EXPECT_EQ(destinations[0].capability & writable, writable);
 
     // It sends a note to the destination: the session's receivers get its bytes.
-    ByteCollector collector;
-    midi->virtualDestinationSource()->addDelegate(&collector);
+    auto collector = std::make_shared<ByteCollector>();
+    midi->virtualDestinationSource()->addDelegate(collector);
     snd_seq_event_t note;
     snd_seq_ev_clear(&note);
     snd_seq_ev_set_source(&note, static_cast<unsigned char>(otherPort));
@@ -133,7 +133,7 @@ TEST(VirtualEndpointsAlsaTest, AnotherProgramSeesSendsToAndHearsTheVirtualEndpoi
     snd_seq_ev_set_direct(&note);
     snd_seq_ev_set_noteon(&note, 0, 60, 100);
     ASSERT_GE(snd_seq_event_output_direct(other.get(), &note), 0);
-    EXPECT_EQ(collector.waitFor(3), (std::vector<uint8_t>{0x90, 60, 100}));
+    EXPECT_EQ(collector->waitFor(3), (std::vector<uint8_t>{0x90, 60, 100}));
 
     // It listens to the source: what the session publishes there reaches it.
     ASSERT_EQ(
@@ -157,7 +157,7 @@ TEST(VirtualEndpointsAlsaTest, AnotherProgramSeesSendsToAndHearsTheVirtualEndpoi
     }
 
     // Switched off, both are gone for the other program.
-    midi->virtualDestinationSource()->removeDelegate(&collector);
+    midi->virtualDestinationSource()->removeDelegate(collector.get());
     midi->setVirtualSourceEnabled(false);
     midi->setVirtualDestinationEnabled(false);
     EXPECT_TRUE(portsNamed(other.get(), "Portwatch Source").empty());

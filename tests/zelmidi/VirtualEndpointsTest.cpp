@@ -140,13 +140,13 @@ TEST_F(VirtualEndpointsTest, VirtualDestinationIsAnnouncedAsASourceAndDelivers) 
                       "note:ZelMidiSourceAddedNotification:Portwatch Destination"}));
 
     // Another program sends to the destination: the wrapper's receivers get the bytes.
-    CountingReceiver receiver;
+    auto receiver = std::make_shared<CountingReceiver>();
     std::vector<uint8_t> received;
-    receiver.hook = [&](const MIDIPacketList* list) { received = firstPacketData(list); };
-    wrapper->addDelegate(&receiver);
+    receiver->hook = [&](const MIDIPacketList* list) { received = firstPacketData(list); };
+    wrapper->addDelegate(receiver);
     service->deliverAndWait(endpoint, SimulatedMidiService::makePacketList({{0xb0, 0x07, 0x64}}));
-    EXPECT_EQ(receiver.calls, 1);
-    EXPECT_EQ(receiver.lastSource, wrapper.get());
+    EXPECT_EQ(receiver->calls, 1);
+    EXPECT_EQ(receiver->lastSource, wrapper.get());
     EXPECT_EQ(received, (std::vector<uint8_t>{0xb0, 0x07, 0x64}));
 
     recorder.events.clear();
@@ -357,8 +357,8 @@ TEST_F(VirtualEndpointsTest, ANegativeIDSurvivesInTheSettingsFileAcrossSessions)
 
 TEST_F(VirtualEndpointsTest, InputAfterSwitchingOffIsDropped) {
     midi->setVirtualDestinationEnabled(true);
-    CountingReceiver receiver;
-    midi->virtualDestinationSource()->addDelegate(&receiver);
+    auto receiver = std::make_shared<CountingReceiver>();
+    midi->virtualDestinationSource()->addDelegate(receiver);
     midi->setVirtualDestinationEnabled(false);
 
     // A callback the platform had already started when the endpoint went away.
@@ -368,12 +368,12 @@ TEST_F(VirtualEndpointsTest, InputAfterSwitchingOffIsDropped) {
     // And what the platform still has for the disposed endpoint.
     service->deliverAndWait(midi->virtualDestinationEndpoint(), list);
 
-    EXPECT_EQ(receiver.calls, 0);
+    EXPECT_EQ(receiver->calls, 0);
     EXPECT_TRUE(log.lines().isEmpty());
 }
 
 TEST_F(VirtualEndpointsTest, SwitchingOffWhileTheReceiveThreadDeliversIsSafe) {
-    CountingReceiver receiver;
+    auto receiver = std::make_shared<CountingReceiver>();
     const auto list = SimulatedMidiService::makePacketList({{0xf8}, {0x90, 0x3c, 0x40}});
     std::atomic<bool> stop{false};
     std::atomic<int> calls{0};
@@ -389,7 +389,7 @@ TEST_F(VirtualEndpointsTest, SwitchingOffWhileTheReceiveThreadDeliversIsSafe) {
 
     for (int round = 0; round < 200; ++round) {
         midi->setVirtualDestinationEnabled(true);
-        midi->virtualDestinationSource()->addDelegate(&receiver);
+        midi->virtualDestinationSource()->addDelegate(receiver);
         // The simulated service's own receive thread delivers to the live endpoint too.
         service->deliver(midi->virtualDestinationEndpoint(), list);
         const int seen = calls.load();
@@ -402,7 +402,7 @@ TEST_F(VirtualEndpointsTest, SwitchingOffWhileTheReceiveThreadDeliversIsSafe) {
     receiveThread.join();
     service->waitForDeliveries();
 
-    EXPECT_GT(receiver.calls, 0);
+    EXPECT_GT(receiver->calls, 0);
     EXPECT_TRUE(log.lines().isEmpty());
 }
 

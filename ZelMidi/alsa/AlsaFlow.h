@@ -46,9 +46,10 @@ inline constexpr size_t kClosingCells = 2; // an event with the one byte F7
 size_t reservedCells(const ReceiverPool& pool);
 // The smallest part worth an event (a part waits for this much room and the reserve).
 size_t partFloorCells(const ReceiverPool& pool);
-// The cells of the next part: the room free now less the reserve, between the floor and half
-// the pool (so that one part is read while the next goes in), and at most what a reader takes
-// at once.
+// The cells of the next part: the room free now less the reserve, between the floor and a
+// quarter of the pool (so that a part never overruns another program's stream that keeps the pool
+// up to three quarters full, and one part is read while the next goes in), and at most what a
+// reader takes at once.
 size_t partCells(const ReceiverPool& pool);
 
 // Where the SysEx starting at `begin` (its F0) ends: just after its F7, or null when the bytes up

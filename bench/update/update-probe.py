@@ -100,6 +100,8 @@ def report(events_path, updater_outs):
                          (l.rstrip("\n").split(" ", 3) for l in open(path) if l.startswith("SHOWN "))]
 
     def first(events, after, test):
+        if after is None:
+            return None, None
         return next(((s, t) for s, t in events if s >= after and test(t)), (None, None))
 
     ms = lambda a, b: (b - a) / 1e6
@@ -117,6 +119,9 @@ def report(events_path, updater_outs):
             continue
         pid = text.split()[2]
         ended, text = first(ev, started, lambda t: t.startswith(f"exit dfu-util {pid} "))
+        if ended is None:
+            print(f"{r['kind']} {r['number']}: dfu-util did not end", file=sys.stderr)
+            continue
         status = text.split()[3]
         row = {"arrival_to_start": ms(interface, started), "device_to_interface":
                ms(device, interface), "dfu_util": ms(started, ended), "status": status}

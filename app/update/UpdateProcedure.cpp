@@ -254,8 +254,8 @@ bool UpdateProcedure::lookUntil(std::chrono::milliseconds limit,
             wait.quit();
         }
     };
-    // Where the bus tells of changes (udev, once it has applied its rules), its word is awaited;
-    // elsewhere each look reads the bus.
+    // Whatever the bus tells of (udev once it has applied its rules, or the kernel) is looked at
+    // at once; where it may miss a change or tells nothing, each look reads the bus as well.
     const auto told = QObject::connect(&watch, &DeviceWatch::changed, &wait, look);
     QTimer poll;
     const auto period = std::max(settings_.lookPeriod, std::chrono::milliseconds(1));

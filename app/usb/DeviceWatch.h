@@ -1,6 +1,6 @@
 // Keeps the list of USB devices in DFU mode current: read again whenever the source tells of a
-// change (udev), or once per poll period where nothing tells. The window's recovery state and
-// the update's wait for the mixer's loader both read it.
+// change (udev, the kernel), and once per poll period where it may miss some or tells nothing. The
+// window's recovery state and the update's wait for the mixer's loader both read it.
 #pragma once
 
 #include "UsbDeviceSource.h"
@@ -29,9 +29,9 @@ public:
 
     // Reads the bus now; emits changed() when the list differs from the last.
     void refresh();
-    // Whether the source tells of changes; without that the list is only as fresh as the last
-    // refresh.
-    bool toldOfChanges() const { return notifier_ != nullptr; }
+    // Whether the source tells of every change; without that the list is only as fresh as the
+    // last refresh (a source that tells of some is still read at once when it does).
+    bool toldOfChanges() const { return notifier_ != nullptr && source_->tellsEveryChange(); }
 
     // How often the list is read where nothing tells of changes, and whether that poll runs (an
     // update pauses it while it makes its own looks).

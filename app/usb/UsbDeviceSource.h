@@ -1,7 +1,8 @@
 // Where the updater learns which USB devices are in DFU mode (any vendor: an interface of class
 // FE, subclass 01, protocol 02) and whether this user may open one. The kernel's sysfs is read
 // for the list; where udev runs, its monitor tells when to read again (its events come once the
-// access rules are applied), elsewhere the watch polls. Tests inject their own bus.
+// access rules are applied), elsewhere the kernel's own events do, and the watch polls as well.
+// Tests inject their own bus.
 #pragma once
 
 #include "DfuDevice.h"
@@ -23,6 +24,9 @@ public:
     virtual int changeDescriptor() { return -1; }
     // Consumes what made the descriptor readable.
     virtual void takeChanges() {}
+    // Whether the descriptor tells of every change. The kernel's own events may not reach a
+    // container, so a source built on them is polled as well.
+    virtual bool tellsEveryChange() { return changeDescriptor() >= 0; }
 
     // Reads <sysRoot>/<bus-port>/{busnum,devnum,idVendor,idProduct,product} and the interfaces
     // <sysRoot>/<bus-port>:<config>.<interface>/{bInterfaceClass,...,interface}; nodes are
@@ -30,6 +34,7 @@ public:
     static std::unique_ptr<UsbDeviceSource>
     sysfs(QString sysRoot = QStringLiteral("/sys/bus/usb/devices"),
           QString devRoot = QStringLiteral("/dev/bus/usb"));
-    // sysfs with udev's monitor when udev runs (/run/udev/control exists), sysfs alone otherwise.
+    // sysfs with udev's monitor when udev runs (/run/udev/control exists), with the kernel's
+    // events otherwise, sysfs alone when neither can be heard.
     static std::unique_ptr<UsbDeviceSource> platformDefault();
 };

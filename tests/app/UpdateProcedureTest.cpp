@@ -635,6 +635,9 @@ struct BusCase {
     const char* writtenPort; // the -p that dfu-util was given; nullptr: dfu-util never ran
     bool restarts;           // the enter-DFU SysEx was sent
     int looks;               // looks at the bus after the replug; -1: not counted
+    bool missesSome = false; // the bus that tells may miss a change, so it is polled as well
+    std::chrono::milliseconds lookPeriod{
+        0}; // and the wait's look period and limit; 0: the fixture's
 };
 
 void PrintTo(const BusCase& c, std::ostream* os) {
@@ -667,7 +670,7 @@ TEST_P(TheLoaderOfThisUpdate, IsTheOnlyDeviceWritten) {
     } else if (c.mixers == 2) {
         sim_->addDestination(QStringLiteral("MIRT VQ320 MIDI 1"));
     }
-    auto bus = std::make_unique<FakeUsbBus>(c.tells);
+    auto bus = std::make_unique<FakeUsbBus>(c.tells, !c.missesSome);
     bus->present = c.present;
     bus->appearing = c.appearing;
     bus->appearAfter = c.appearAfter;
@@ -684,6 +687,10 @@ TEST_P(TheLoaderOfThisUpdate, IsTheOnlyDeviceWritten) {
     EXPECT_TRUE(window_->sendFile()->isEnabled());
     if (c.tells) {
         delegate_->updateSettings().loaderWait = 10s; // it ends when the bus tells
+    }
+    if (c.lookPeriod.count() > 0) {
+        delegate_->updateSettings().lookPeriod = delegate_->updateSettings().loaderWait =
+            c.lookPeriod;
     }
     const auto boxes = update([&](QMessageBox& box) {
         if (box.text() == kReplug && c.tells) {
@@ -756,6 +763,22 @@ INSTANTIATE_TEST_SUITE_P(
                 "1-4",
                 true,
                 2},
+        // The kernel's events may miss a change, so that bus is polled too; yet the loader is
+        // found on its word long before the first poll.
+        BusCase{"ArrivalSeenWithoutAPoll",
+                1,
+                {},
+                {kMixerLoader},
+                0,
+                0,
+                true,
+                "record-argv.sh",
+                kWritten,
+                "1-4",
+                true,
+                2,
+                true,
+                10s},
         // Nothing new: the board that was there is not written instead.
         BusCase{"None",
                 1,

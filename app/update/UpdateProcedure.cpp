@@ -110,11 +110,21 @@ void UpdateProcedure::run() {
 // ---- Before anything reaches the mixer ------------------------------------------------------
 
 bool UpdateProcedure::checkFile() {
-    // The path is taken once: what is checked and confirmed is what the flasher is given.
+    // The file is read once: the bytes checked and confirmed are the bytes the flasher is given,
+    // whatever becomes of the file meanwhile. Messages keep naming the file.
     path_ = firmware_.toLocalFile();
-    file_ = DfuFileCheck::checkFile(path_);
+    QByteArray bytes;
+    file_ = DfuFileCheck::checkFile(path_, &bytes);
     if (file_.ok) {
-        return true;
+        QString problem;
+        image_ = SealedImage::create({reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                      static_cast<std::size_t>(bytes.size())},
+                                     &problem);
+        if (image_ != nullptr) {
+            return true;
+        }
+        file_.ok = false;
+        file_.problem = problem;
     }
     QMessageBox box(controller_.window());
     box.setIcon(QMessageBox::Warning);
@@ -345,7 +355,8 @@ bool UpdateProcedure::checkFit() {
 void UpdateProcedure::startFlasherRun() {
     auto run = std::make_shared<FlasherRun>(
         FlasherRun::launchPathIn(controller_.flasherDirectory()),
-        FlasherRun::argumentsFor(path_, device_->portPath), file_.image);
+        FlasherRun::argumentsFor(image_->path(), device_->portPath), file_.image);
+    run->setInheritedDescriptor(image_->descriptor());
     run->setGracePeriod(settings_.flasherGrace);
     run->setProgressHandler([inbox = controller_.inbox(), owner = &controller_,
                              weak = std::weak_ptr<FlasherRun>(run)](const DfuProgress& progress) {

@@ -10,6 +10,7 @@
 #include "DfuProgressParser.h"
 #include "FlasherOutputScanner.h"
 #include "InterruptedUpdate.h"
+#include "SealedImage.h"
 #include "UpdateOutcome.h"
 
 #include <QCoreApplication>
@@ -145,11 +146,12 @@ private:
     const QUrl firmware_;
     InterruptedUpdate note_;
 
-    QString path_;                    // the file, taken once from the URL
-    DfuFileCheck::Result file_;       // what the check found in it
-    bool recovery_ = false;           // no mixer: the loader already on the bus is written
-    std::vector<DfuDevice> before_;   // the devices in DFU mode before the SysEx
-    std::optional<DfuDevice> device_; // the loader this update writes
+    QString path_;                       // the file, taken once from the URL
+    DfuFileCheck::Result file_;          // what the check found in it
+    std::unique_ptr<SealedImage> image_; // the bytes checked, as the flasher reads them
+    bool recovery_ = false;              // no mixer: the loader already on the bus is written
+    std::vector<DfuDevice> before_;      // the devices in DFU mode before the SysEx
+    std::optional<DfuDevice> device_;    // the loader this update writes
     bool restarted_ = false; // the mixer was told to restart (or a loader is to be written)
     Outcome outcome_;
 

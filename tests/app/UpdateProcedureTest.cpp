@@ -908,7 +908,9 @@ TEST_F(UpdateProcedureTest, ChoosingAFileShowsItsSummary) {
     EXPECT_TRUE(delegate_->fileSummary().startsWith(QStringLiteral("Not usable: ")));
 }
 
-TEST_F(UpdateProcedureTest, PathsReachTheFlasherUnchangedAsOneArgument) {
+// The file is read once, at Send: the flasher gets exactly the bytes checked and confirmed, as a
+// sealed image of its own, even when the file is replaced after the confirmation.
+TEST_F(UpdateProcedureTest, TheFlasherWritesTheBytesConfirmed) {
     installFlasher("record-argv.sh");
     for (const QString& name :
          {QStringLiteral("with spaces/VQ320 fw 1.2.dfu"), QStringLiteral("100%41 %zz%.dfu")}) {
@@ -916,7 +918,17 @@ TEST_F(UpdateProcedureTest, PathsReachTheFlasherUnchangedAsOneArgument) {
         writeImage(path, goodImage());
         choose(path);
         bus_->disarm(); // the loader of the last update has gone
-        EXPECT_EQ(texts(update()), expectedTexts(Kind::Success));
+        const auto boxes = update([&](QMessageBox& box) {
+            if (box.text() == kReplug) {
+                writeImage(path, dfutest::makeDfuseFile({{0, "Swapped", {{0x08000000, {1, 2}}}}}));
+            }
+        });
+        EXPECT_EQ(texts(boxes), expectedTexts(Kind::Success));
+        EXPECT_TRUE(boxes[0].informativeText.contains(QFileInfo(path).fileName()));
+        QFile image(dir_.filePath(QStringLiteral("image.bin")));
+        ASSERT_TRUE(image.open(QIODevice::ReadOnly));
+        const QByteArray read = image.readAll();
+        EXPECT_EQ(std::vector<uint8_t>(read.begin(), read.end()), goodImage());
 
         QFile argc(dir_.filePath(QStringLiteral("argc.txt")));
         ASSERT_TRUE(argc.open(QIODevice::ReadOnly));
@@ -925,7 +937,7 @@ TEST_F(UpdateProcedureTest, PathsReachTheFlasherUnchangedAsOneArgument) {
         ASSERT_TRUE(argv.open(QIODevice::ReadOnly));
         const QList<QByteArray> entries = argv.readAll().split('\0');
         ASSERT_EQ(entries.size(), 11); // ten, each ended by a NUL
-        EXPECT_EQ(QString::fromUtf8(entries[9]), path);
+        EXPECT_TRUE(entries[9].startsWith("/dev/fd/")) << entries[9].toStdString();
         EXPECT_EQ(entries.mid(0, 9), (QList<QByteArray>{"-a", "0", "-d", ",0483:df11", "-p", "1-4",
                                                         "-s", ":leave", "-D"}));
         // Started with SIGPIPE ignored: should the updater die, dfu-util finishes its write.

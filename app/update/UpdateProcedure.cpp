@@ -82,7 +82,9 @@ void UpdateProcedure::run() {
                                 if (run_ != nullptr) {
                                     run_->stop();
                                 }
-                            }});
+                            },
+                        .heard = [this] { return flasherHeard(); },
+                        .silence = [this](int passes) { showSilence(passes); }});
     // The session exists before the run starts, so even an immediate result can stop it.
     modal_ = &modal;
     modal.begin();
@@ -462,6 +464,29 @@ void UpdateProcedure::showOutcome() {
         box.setText(message);
         exec(box);
     }
+}
+
+bool UpdateProcedure::flasherHeard() {
+    if (run_ == nullptr) {
+        return false;
+    }
+    // The start counts as word from the flasher: the wait for the loader has limits of its own.
+    const uint64_t said = run_->outputBytes();
+    const bool news = !runHeard_ || said != heardBytes_;
+    runHeard_ = true;
+    heardBytes_ = said;
+    return news;
+}
+
+void UpdateProcedure::showSilence(int passes) {
+    if (progress_ == nullptr) {
+        return;
+    }
+    // A pass is a second: a few without a word are worth telling, so that the user sees the
+    // update wait for the device rather than hang.
+    const bool tell = run_ != nullptr && !runEnded_ && passes >= kSilenceShownAfter;
+    progress_->setSilenceNote(
+        tell ? tr("No output from the flasher for %n second(s).", nullptr, passes) : QString());
 }
 
 void UpdateProcedure::setPhase(const QString& text) {

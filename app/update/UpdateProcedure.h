@@ -140,6 +140,11 @@ private:
     void closeOpenBoxes();
     void fail(const QStringList& messages);
     void setPhase(const QString& text);
+    // Each pass: whether the flasher said anything since the last one; how long it has not.
+    bool flasherHeard();
+    void showSilence(int passes);
+    // Silent passes before the progress window says so.
+    static constexpr int kSilenceShownAfter = 5;
 
     AppDelegate& controller_;
     const Settings settings_;
@@ -162,6 +167,8 @@ private:
     std::thread flasherThread_;
     bool runEnded_ = true;
     bool realProgress_ = false;
+    bool runHeard_ = false;   // a pass has seen the run started
+    uint64_t heardBytes_ = 0; // the flasher's output as the last pass saw it
     QEventLoop* runEndWait_ = nullptr;
     std::unique_ptr<QMessageBox> alert_;
     std::vector<QPointer<QMessageBox>> openBoxes_;

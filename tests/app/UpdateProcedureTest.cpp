@@ -385,6 +385,8 @@ TEST_P(StuckFlashers, AreEndedBeforeTheTimeoutMessage) {
     installFlasher(GetParam().flasher);
     choose(firmware_);
     delegate_->updateSettings().passPeriod = 1ms;
+    QStringList phases;
+    watcher_.onProgress = [&](float) { phases << delegate_->progressDLG()->phaseText(); };
     bool goneAtTheMessage = false;
     const auto boxes = update([&](QMessageBox& box) {
         if (box.text() == QLatin1String(UpdateOutcome::kTimeoutMessage)) {
@@ -398,6 +400,10 @@ TEST_P(StuckFlashers, AreEndedBeforeTheTimeoutMessage) {
     EXPECT_TRUE(boxes.back().detailedText.contains(QStringLiteral("Download")) ||
                 boxes.back().detailedText.contains(QStringLiteral("waiting for the device")));
 
+    // A few passes into the silence the window tells how long it has lasted.
+    EXPECT_TRUE(phases.contains(
+        QStringLiteral("Starting the flasher…\nNo output from the flasher for 5 second(s).")))
+        << phases.join('|').toStdString();
     // The bar got every step from 0 to 1, and nothing after.
     ASSERT_EQ(watcher_.values.size(), 141u);
     EXPECT_EQ(watcher_.values.back(), 1.0f);

@@ -10,6 +10,7 @@
 #include "MainWindow.h"
 #include "MixerProcess.h"
 #include "ModalAnswerer.h"
+#include "ModalSession.h"
 #include "ProgressDLG.h"
 #include "UpdateOutcome.h"
 #include "UsbHostCheck.h"
@@ -82,6 +83,10 @@ struct UpdateCase {
     Ending ending = Ending::Outcome;
     // A file tried first, which is refused before anything is sent (none when empty).
     std::vector<dfutest::DfuseTarget> refusedFirst = {};
+    // The file on disk is replaced once the update is confirmed: the flash holds the first.
+    bool swapsTheFile = false;
+    // A pass period that makes the write outlast the 242 passes of the time-out.
+    std::chrono::milliseconds passPeriod = 50ms;
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -109,7 +114,7 @@ protected:
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
         UpdateProcedure::Settings& settings = app->updateSettings();
-        settings.passPeriod = 50ms;
+        settings.passPeriod = GetParam().passPeriod;
         // Long enough for a loader that comes late; a mixer that ignores the SysEx is reported
         // not found when it runs out.
         settings.loaderWait = 10s;
@@ -173,6 +178,11 @@ protected:
             if (box.text() != kReplug) {
                 return;
             }
+            if (c.swapsTheFile) {
+                dfutest::writeBinaryFile(
+                    firmwarePath.toStdString(),
+                    dfutest::makeDfuseFile({{0, "Swapped", {{0x08000000, {1, 2, 3, 4}}}}}));
+            }
             EXPECT_TRUE(waitUntil([&] { return !mixer.lines("RECEIVED").isEmpty(); }, kDeadline));
             if (c.restarts && !c.replugsAtOnce) {
                 EXPECT_TRUE(waitUntil([&] { return !mixer.lines("LOADER enumerated").isEmpty(); },
@@ -186,6 +196,9 @@ protected:
             if (quitInTheDownload && !quitAsked && !mixer.lines("DOWNLOAD started").isEmpty()) {
                 quitAsked = true;
                 app->requestQuit();
+            }
+            if (const auto* modal = qobject_cast<ModalSession*>(app->session())) {
+                passes = std::max(passes, modal->passes());
             }
             const auto dialog = app->progressDLG();
             if (dialog && dialog != watched) {
@@ -322,6 +335,7 @@ protected:
     MixerProcess otherMixer;        // the stand-in mixer on the MIDI side
     std::list<MixerProcess> boards; // other boards in their loaders
     int quits = 0;
+    int passes = 0; // the most passes one wait ran
     std::shared_ptr<ProgressDLG> watched;
     std::vector<std::pair<float, QString>> progress; // bar value and phase, as set
     std::unique_ptr<MainWindow> window;
@@ -370,6 +384,9 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
     expectFlashHoldsTheFile();
     expectOtherBoardsUntouched(c.otherLoaders);
     expectRealProgress();
+    if (c.passPeriod < 50ms) {
+        EXPECT_GT(passes, ModalSession::kTimeoutThreshold + 1) << "the write outlasted them";
+    }
     // Back in MIDI mode, and seen again: unplugging it now is noticed too.
     ASSERT_TRUE(waitUntil([&] { return mixer.lines("MIDI plugged in").size() == 2; }, kDeadline));
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline));
@@ -431,13 +448,21 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    Ending::Signal},
         // dfu-util reports "Error during download get_status" and exits 74; the firmware is in.
+        // The loader answers slowly, and the write outlasts the time-out's passes. The file is
+        // replaced after the confirmation: what was checked and confirmed is written.
         UpdateCase{"ResetsBeforeAnsweringTheLeave",
-                   {"--reset-on-leave"},
+                   {"--reset-on-leave", "--poll-timeout-ms", "50"},
                    false,
                    true,
                    true,
                    false,
-                   {kConfirm, kReplug, kInProgress, kComplete}},
+                   {kConfirm, kReplug, kInProgress, kComplete},
+                   {},
+                   false,
+                   Ending::Outcome,
+                   {},
+                   true,
+                   10ms},
         UpdateCase{"WriteFailsAfterFiveBlocks",
                    {"--fail-write-after", "5"},
                    false,

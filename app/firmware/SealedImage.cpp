@@ -65,5 +65,8 @@ SealedImage::~SealedImage() {
 }
 
 QString SealedImage::path() const {
-    return QStringLiteral("/dev/fd/%1").arg(fd_);
+    // /dev/fd is the device manager's link to /proc/self/fd; a bare /dev (a container, a rescue
+    // system) may lack it, and the flasher would then find no file.
+    const char* dir = ::access("/dev/fd", F_OK) == 0 ? "/dev/fd" : "/proc/self/fd";
+    return QLatin1String(dir) + QLatin1Char('/') + QString::number(fd_);
 }

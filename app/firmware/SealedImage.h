@@ -20,7 +20,7 @@ public:
 
     // Close-on-exec here; the flasher's spawn makes it inherited by the flasher alone.
     int descriptor() const { return fd_; }
-    // "/dev/fd/N": the name the flasher opens.
+    // "/dev/fd/N" (or "/proc/self/fd/N" where /dev/fd is missing): the name the flasher opens.
     QString path() const;
 
 private:

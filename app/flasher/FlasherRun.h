@@ -62,10 +62,11 @@ public:
     // names only the first four arguments.
     static QString outputText(const QStringList& arguments, const QString& output);
 
-    // Blocks the calling (background) thread: starts the child, reads its output to end of
-    // file, reaps it, and returns {"err": 0, "outputString": output text, "verdict": ...,
-    // "stopped": ...}, or {"err": -1, "outputString": kExceptionText} when the start or the read
-    // failed. The output text holds the output's head and tail (OutputExcerpt). Once per run.
+    // Blocks the calling (background) thread: starts the child, reads its output until it has
+    // exited (then for kDrainPeriod at most), reaps it, and returns {"err": 0, "outputString":
+    // output text, "verdict": ..., "stopped": ...}, or {"err": -1, "outputString": kExceptionText}
+    // when the start or the read failed. The output text holds the output's head and tail
+    // (OutputExcerpt). Once per run.
     QVariantMap run();
 
     // Any thread, before or during run(): ends the flasher (SIGTERM to its process group, SIGKILL

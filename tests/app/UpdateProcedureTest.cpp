@@ -896,7 +896,9 @@ TEST_F(UpdateProcedureTest, TheBarShowsTheFlashersRealProgress) {
     };
     EXPECT_EQ(texts(update()), expectedTexts(Kind::Success));
     ASSERT_TRUE(released);
-    EXPECT_EQ(phaseMidway, QStringLiteral("Writing element 1 of 3… 86% of the firmware"));
+    // (A loaded machine may add a line on the flasher's silence while it is held.)
+    EXPECT_EQ(phaseMidway.section(QLatin1Char('\n'), 0, 0),
+              QStringLiteral("Writing element 1 of 3… 86% of the firmware"));
     // Neither the clock nor the flasher ever takes the bar back, and a success ends it full.
     EXPECT_TRUE(std::is_sorted(watcher_.values.begin(), watcher_.values.end()));
     EXPECT_EQ(watcher_.values.back(), 1.0f);

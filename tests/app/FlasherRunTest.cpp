@@ -28,8 +28,7 @@ protected:
         qputenv("VQ_TRANSCRIPTS", VQ_TRANSCRIPTS_DIR); // for the flashers that replay one
     }
     void TearDown() override {
-        // A program a flasher left behind, holding the pipe in a session of its own.
-        QFile holder(dir_.filePath(QStringLiteral("holder")));
+        QFile holder(dir_.filePath(QStringLiteral("holder"))); // what a flasher left running
         if (holder.open(QIODevice::ReadOnly)) {
             ::kill(holder.readAll().trimmed().toInt(), SIGKILL);
         }

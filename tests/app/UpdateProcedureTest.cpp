@@ -402,8 +402,7 @@ TEST_P(StuckFlashers, AreEndedBeforeTheTimeoutMessage) {
 
     // A few passes into the silence the window tells how long it has lasted.
     EXPECT_TRUE(phases.contains(
-        QStringLiteral("Starting the flasher…\nNo output from the flasher for 5 second(s).")))
-        << phases.join('|').toStdString();
+        QStringLiteral("Starting the flasher…\nNo output from the flasher for 5 second(s).")));
     // The bar got every step from 0 to 1, and nothing after.
     ASSERT_EQ(watcher_.values.size(), 141u);
     EXPECT_EQ(watcher_.values.back(), 1.0f);
@@ -896,8 +895,7 @@ TEST_F(UpdateProcedureTest, TheBarShowsTheFlashersRealProgress) {
     };
     EXPECT_EQ(texts(update()), expectedTexts(Kind::Success));
     ASSERT_TRUE(released);
-    // (A loaded machine may add a line on the flasher's silence while it is held.)
-    EXPECT_EQ(phaseMidway.section(QLatin1Char('\n'), 0, 0),
+    EXPECT_EQ(phaseMidway.section(QLatin1Char('\n'), 0, 0), // without a line on the silence
               QStringLiteral("Writing element 1 of 3… 86% of the firmware"));
     // Neither the clock nor the flasher ever takes the bar back, and a success ends it full.
     EXPECT_TRUE(std::is_sorted(watcher_.values.begin(), watcher_.values.end()));

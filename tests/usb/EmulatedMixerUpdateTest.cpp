@@ -84,10 +84,8 @@ struct UpdateCase {
     Ending ending = Ending::Outcome;
     // A file tried first, which is refused before anything is sent (none when empty).
     std::vector<dfutest::DfuseTarget> refusedFirst = {};
-    // The file on disk is replaced once the update is confirmed: the flash holds the first.
-    bool swapsTheFile = false;
-    // A pass period that makes the write outlast the 242 passes of the time-out.
-    std::chrono::milliseconds passPeriod = 50ms;
+    bool swapsTheFile = false; // replaced once confirmed: the flash holds the first
+    std::chrono::milliseconds passPeriod = 50ms; // shorter: the write outlasts the time-out
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -338,8 +336,8 @@ protected:
     MixerProcess otherMixer;        // the stand-in mixer on the MIDI side
     std::list<MixerProcess> boards; // other boards in their loaders
     int quits = 0;
-    QElapsedTimer download;                    // from the first block written
-    std::chrono::milliseconds downloadTime{0}; // until the update ended
+    QElapsedTimer download; // from the first block written to the end of the update:
+    std::chrono::milliseconds downloadTime{0};
     std::shared_ptr<ProgressDLG> watched;
     std::vector<std::pair<float, QString>> progress; // bar value and phase, as set
     std::unique_ptr<MainWindow> window;
@@ -389,8 +387,7 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
     expectOtherBoardsUntouched(c.otherLoaders);
     expectRealProgress();
     if (c.passPeriod < 50ms) {
-        // Longer than the passes of the time-out at their period (a loaded guest runs fewer of
-        // them; ModalSessionTest counts them exactly).
+        // Longer than the time-out's passes at their period (ModalSessionTest counts passes).
         EXPECT_GT(downloadTime, (ModalSession::kTimeoutThreshold + 2) * c.passPeriod);
     }
     // Back in MIDI mode, and seen again: unplugging it now is noticed too.

@@ -1,6 +1,5 @@
 #!/bin/sh
-# Never ends by itself, and a program it started in a session of its own holds the output pipe
-# too: a stop ends the flasher, and the run must not wait for the holder.
+# Never ends by itself; a program it started in a session of its own also holds the output pipe.
 [ "$1" = -V ] && exec echo "dfu-util 0.11"
 dir=$(dirname "$0")
 setsid sleep 100000 &

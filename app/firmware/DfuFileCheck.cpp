@@ -197,7 +197,7 @@ QString versionText(uint16_t bcd) {
 
 } // namespace
 
-DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
+DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path, QByteArray* bytesRead) {
     // dfu-util prints the path when it cannot open the file: it may not forge lines there.
     if (path.contains(QLatin1Char('\n')) || path.contains(QLatin1Char('\r'))) {
         return failed(DfuFileCheck::tr("The file's name or folder holds a line break; rename it "
@@ -210,10 +210,14 @@ DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
     if (!info.isFile()) {
         return failed(DfuFileCheck::tr("This is not a regular file."));
     }
+    const auto tooLarge = [](qint64 size) {
+        return failed(DfuFileCheck::tr("The file is too large to be firmware for the mixer (%L1 "
+                                       "bytes; at most %L2).")
+                          .arg(size)
+                          .arg(kMaxFileSize));
+    };
     if (info.size() > kMaxFileSize) {
-        return failed(
-            DfuFileCheck::tr("The file is too large to be firmware for the mixer (%L1 bytes).")
-                .arg(info.size()));
+        return tooLarge(info.size());
     }
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
@@ -222,6 +226,12 @@ DfuFileCheck::Result DfuFileCheck::checkFile(const QString& path) {
     const QByteArray bytes = file.read(kMaxFileSize + 1);
     if (file.error() != QFileDevice::NoError) {
         return failed(DfuFileCheck::tr("The file cannot be read: %1").arg(file.errorString()));
+    }
+    if (bytes.size() > kMaxFileSize) {
+        return tooLarge(bytes.size()); // it grew since it was looked at
+    }
+    if (bytesRead != nullptr) {
+        *bytesRead = bytes;
     }
     return checkBytes({reinterpret_cast<const uint8_t*>(bytes.constData()),
                        static_cast<std::size_t>(bytes.size())});

@@ -8,6 +8,7 @@
 
 #include "DfuseImage.h"
 
+#include <QByteArray>
 #include <QCoreApplication>
 #include <QString>
 #include <QStringView>
@@ -33,7 +34,8 @@ public:
         DfuseImage image;
     };
 
-    static Result checkFile(const QString& path);
+    // Reads the file once; `bytesRead`, when given, receives the bytes checked.
+    static Result checkFile(const QString& path, QByteArray* bytesRead = nullptr);
     static Result checkBytes(std::span<const uint8_t> bytes);
 
     // Empty when every element of `image` lies in writable memory of the loader whose alternate

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -218,6 +219,12 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
         posix_spawn_file_actions_adddup2(actions.get(), writeEnd.get(), STDERR_FILENO) != 0) {
         return failedResult();
     }
+    // A dup2 onto itself clears close-on-exec in the child only: this process keeps its flag, so
+    // no other child it starts inherits the descriptor.
+    if (inherited_ > STDERR_FILENO &&
+        posix_spawn_file_actions_adddup2(actions.get(), inherited_, inherited_) != 0) {
+        return failedResult();
+    }
 
     // argv[0] is the launch path; then the arguments, one entry each, no shell.
     const QByteArray path = QFile::encodeName(launchPath_);
@@ -259,41 +266,56 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
     bool stopping = false;
     bool killed = false;
     Clock::time_point killAt;
+    Clock::time_point drainUntil;
 
     const auto reapIfExited = [&] {
         if (!exited) {
             const pid_t got = ::waitpid(child, &status, WNOHANG);
             exited = got == child;
+            if (exited) {
+                // The verdict is decided now; what is still on its way is read for a moment
+                // only, as a program the flasher started may hold the pipe open for ever.
+                drainUntil = Clock::now() + kDrainPeriod;
+            }
         }
+    };
+    const auto msUntil = [](Clock::time_point when) {
+        return std::max<long long>(
+            0, std::chrono::ceil<std::chrono::milliseconds>(when - Clock::now()).count());
     };
     for (;;) {
         reapIfExited();
-        if (exited && readEnd.get() < 0) {
+        if (exited && (readEnd.get() < 0 || msUntil(drainUntil) == 0)) {
             break;
         }
-        // Once the stop came: SIGTERM now, SIGKILL when the grace period is over.
-        if (!stopping && stopRequested_.load()) {
-            stopping = true;
-            ::kill(-child, SIGTERM);
-            killAt = Clock::now() + grace_;
-        }
         int timeout = -1;
-        if (stopping && !killed) {
-            const auto left =
-                std::chrono::ceil<std::chrono::milliseconds>(killAt - Clock::now()).count();
-            if (left <= 0) {
-                ::kill(-child, SIGKILL);
-                killed = true;
-            } else {
-                timeout = static_cast<int>(left);
+        if (exited) {
+            timeout = static_cast<int>(msUntil(drainUntil));
+        } else {
+            // Once the stop came: SIGTERM now, SIGKILL when the grace period is over.
+            if (!stopping && stopRequested_.load()) {
+                stopping = true;
+                ::kill(-child, SIGTERM);
+                killAt = Clock::now() + grace_;
             }
-        }
-        if (exitFd.get() < 0 && readEnd.get() < 0) {
-            timeout = timeout < 0 ? 5 : std::min(timeout, 5);
+            if (stopping && !killed) {
+                const long long left = msUntil(killAt);
+                if (left <= 0) {
+                    ::kill(-child, SIGKILL);
+                    killed = true;
+                } else {
+                    timeout = static_cast<int>(left);
+                }
+            }
+            if (exitFd.get() < 0) {
+                // No pidfd (old kernels): the exit is looked for often.
+                timeout = timeout < 0 ? 5 : std::min(timeout, 5);
+            }
         }
         std::array<pollfd, 3> polled{};
         nfds_t count = 0;
         polled[count++] = {stopFd_, POLLIN, 0};
+        const nfds_t pipeAt = count;
         if (readEnd.get() >= 0) {
             polled[count++] = {readEnd.get(), POLLIN, 0};
         }
@@ -302,10 +324,12 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
         }
         if (::poll(polled.data(), count, timeout) < 0 && errno != EINTR) {
             // Nothing left to wait with: end the child and reap it.
-            ::kill(-child, SIGKILL);
-            while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            if (!exited) {
+                ::kill(-child, SIGKILL);
+                while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+                }
+                exited = true;
             }
-            exited = true;
             readFailed = readFailed || readEnd.get() >= 0;
             break;
         }
@@ -313,10 +337,11 @@ QVariantMap FlasherRun::runChild(QStringList* log) {
             uint64_t value = 0;
             [[maybe_unused]] const ssize_t got = ::read(stopFd_, &value, sizeof value);
         }
-        if (readEnd.get() >= 0 && (polled[1].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
+        if (readEnd.get() >= 0 && (polled[pipeAt].revents & (POLLIN | POLLHUP | POLLERR)) != 0) {
             const ssize_t got = read_(readEnd.get(), buffer.data(), buffer.size());
             if (got > 0) {
                 const std::string_view bytes(buffer.data(), static_cast<std::size_t>(got));
+                outputBytes_.fetch_add(bytes.size(), std::memory_order_relaxed);
                 scanner.feed(bytes);
                 progress.feed(bytes);
                 excerpt.append(bytes);

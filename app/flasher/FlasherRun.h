@@ -1,7 +1,9 @@
 // One run of the USB DFU flasher (dfu-util) as a child process: a fixed argument list, no shell,
 // standard output and standard error through one pipe. The output is judged and excerpted as it
 // arrives (FlasherOutputScanner, DfuProgressParser, OutputExcerpt), so a run holds a fixed amount
-// of memory whatever the flasher prints. A run can be stopped from any thread: the child (and
+// of memory whatever the flasher prints. The run ends when the flasher does: what is still in the
+// pipe is read for a short moment, then the pipe is closed, even if something the flasher started
+// still holds it. A run can be stopped from any thread: the child (and
 // its process group) gets SIGTERM, then SIGKILL after a grace period; it is always reaped. The
 // child starts with SIGPIPE ignored and no signal blocked: should this program end without
 // stopping it, it finishes its write rather than dying on its next progress line.
@@ -17,6 +19,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <sys/types.h>
 
@@ -59,10 +62,11 @@ public:
     // names only the first four arguments.
     static QString outputText(const QStringList& arguments, const QString& output);
 
-    // Blocks the calling (background) thread: starts the child, reads its output to end of
-    // file, reaps it, and returns {"err": 0, "outputString": output text, "verdict": ...,
-    // "stopped": ...}, or {"err": -1, "outputString": kExceptionText} when the start or the read
-    // failed. The output text holds the output's head and tail (OutputExcerpt). Once per run.
+    // Blocks the calling (background) thread: starts the child, reads its output until it has
+    // exited (then for kDrainPeriod at most), reaps it, and returns {"err": 0, "outputString":
+    // output text, "verdict": ..., "stopped": ...}, or {"err": -1, "outputString": kExceptionText}
+    // when the start or the read failed. The output text holds the output's head and tail
+    // (OutputExcerpt). Once per run.
     QVariantMap run();
 
     // Any thread, before or during run(): ends the flasher (SIGTERM to its process group, SIGKILL
@@ -76,6 +80,13 @@ public:
         onResult_ = std::move(handler);
     }
     void setReadFunction(ReadFunction read) { read_ = read; }
+    // A descriptor of this process that the flasher inherits under the same number (the sealed
+    // image it opens as /dev/fd/N); -1: none.
+    void setInheritedDescriptor(int fd) { inherited_ = fd; }
+    // Any thread: the bytes of output read so far, to tell a silent flasher from a busy one.
+    uint64_t outputBytes() const { return outputBytes_.load(std::memory_order_relaxed); }
+    // How long output is still read once the flasher has exited.
+    static constexpr std::chrono::milliseconds kDrainPeriod{200};
 
     // Runs under way in this process (started and not yet reaped), for tests that must not end
     // while a child or its reading thread still exists.
@@ -94,5 +105,7 @@ private:
     std::function<void(const QVariantMap&)> onResult_;
     std::chrono::milliseconds grace_{2000};
     int stopFd_ = -1; // an eventfd: readable once stop() was called
+    int inherited_ = -1;
     std::atomic<bool> stopRequested_{false};
+    std::atomic<uint64_t> outputBytes_{0};
 };

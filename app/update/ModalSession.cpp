@@ -60,10 +60,16 @@ void ModalSession::pass() {
         return; // a tick already queued when the stop came
     }
     const int c = counter_;
+    if (handlers_.heard && handlers_.heard()) {
+        silent_ = 0;
+    }
     if (c <= kProgressSteps && handlers_.progress) {
         handlers_.progress(static_cast<float>(c) / static_cast<float>(kProgressSteps));
     }
-    if (c > kTimeoutThreshold) {
+    if (handlers_.silence) {
+        handlers_.silence(silent_);
+    }
+    if (silent_ > kTimeoutThreshold) {
         timedOut_ = true;
         stopModal();
         if (handlers_.timeout) {
@@ -71,4 +77,5 @@ void ModalSession::pass() {
         }
     }
     counter_ = c + 1;
+    ++silent_;
 }

@@ -1,7 +1,8 @@
 // The wait of an update behind its progress window: the window is shown application-modal, so it
 // is the only one taking input, and a local event loop runs one pass per period, so the window
-// repaints and its spinner turns all along. A pass advances the progress and, once the wait has
-// lasted too long, ends it with a time-out. A stop request (the flasher's result) ends it too.
+// repaints and its spinner turns all along. A pass advances the progress and, once the flasher
+// has been silent too long, ends it with a time-out. A stop request (the flasher's result) ends
+// it too.
 #pragma once
 
 #include <QEventLoop>
@@ -13,14 +14,17 @@
 class ModalSession : public QEventLoop {
     Q_OBJECT
 public:
-    // Passes 0..kProgressSteps set the progress pass/kProgressSteps; the first pass whose counter
-    // is above kTimeoutThreshold ends the wait with a time-out.
+    // Passes 0..kProgressSteps set the progress pass/kProgressSteps; the first pass that follows
+    // more than kTimeoutThreshold passes without word from the flasher ends the wait with a
+    // time-out (without a `heard` handler: the first pass whose counter is above it).
     static constexpr int kProgressSteps = 140;
     static constexpr int kTimeoutThreshold = 240;
 
     struct Handlers {
         std::function<void(float)> progress; // a fraction 0..1, single precision
         std::function<void()> timeout;       // once, in the pass that gives up
+        std::function<bool()> heard;         // each pass: word from the flasher since the last?
+        std::function<void(int)> silence;    // each pass: the passes without word so far
     };
 
     ModalSession(QWidget* window, std::chrono::milliseconds passPeriod, Handlers handlers,
@@ -43,6 +47,8 @@ public:
     bool timedOut() const { return timedOut_; }
     // The counter: the number of passes run so far.
     int passes() const { return counter_; }
+    // The passes run since the flasher last said anything.
+    int silentPasses() const { return silent_; }
 
 private:
     void pass();
@@ -54,4 +60,5 @@ private:
     bool timedOut_ = false;
     bool running_ = false;
     int counter_ = 0;
+    int silent_ = 0;
 };

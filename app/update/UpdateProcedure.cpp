@@ -82,7 +82,9 @@ void UpdateProcedure::run() {
                                 if (run_ != nullptr) {
                                     run_->stop();
                                 }
-                            }});
+                            },
+                        .heard = [this] { return flasherHeard(); },
+                        .silence = [this](int passes) { showSilence(passes); }});
     // The session exists before the run starts, so even an immediate result can stop it.
     modal_ = &modal;
     modal.begin();
@@ -110,11 +112,21 @@ void UpdateProcedure::run() {
 // ---- Before anything reaches the mixer ------------------------------------------------------
 
 bool UpdateProcedure::checkFile() {
-    // The path is taken once: what is checked and confirmed is what the flasher is given.
+    // The file is read once: the bytes checked and confirmed are the bytes the flasher is given,
+    // whatever becomes of the file meanwhile. Messages keep naming the file.
     path_ = firmware_.toLocalFile();
-    file_ = DfuFileCheck::checkFile(path_);
+    QByteArray bytes;
+    file_ = DfuFileCheck::checkFile(path_, &bytes);
     if (file_.ok) {
-        return true;
+        QString problem;
+        image_ = SealedImage::create({reinterpret_cast<const uint8_t*>(bytes.constData()),
+                                      static_cast<std::size_t>(bytes.size())},
+                                     &problem);
+        if (image_ != nullptr) {
+            return true;
+        }
+        file_.ok = false;
+        file_.problem = problem;
     }
     QMessageBox box(controller_.window());
     box.setIcon(QMessageBox::Warning);
@@ -345,7 +357,8 @@ bool UpdateProcedure::checkFit() {
 void UpdateProcedure::startFlasherRun() {
     auto run = std::make_shared<FlasherRun>(
         FlasherRun::launchPathIn(controller_.flasherDirectory()),
-        FlasherRun::argumentsFor(path_, device_->portPath), file_.image);
+        FlasherRun::argumentsFor(image_->path(), device_->portPath), file_.image);
+    run->setInheritedDescriptor(image_->descriptor());
     run->setGracePeriod(settings_.flasherGrace);
     run->setProgressHandler([inbox = controller_.inbox(), owner = &controller_,
                              weak = std::weak_ptr<FlasherRun>(run)](const DfuProgress& progress) {
@@ -451,6 +464,29 @@ void UpdateProcedure::showOutcome() {
         box.setText(message);
         exec(box);
     }
+}
+
+bool UpdateProcedure::flasherHeard() {
+    if (run_ == nullptr) {
+        return false;
+    }
+    // The start counts as word from the flasher: the wait for the loader has limits of its own.
+    const uint64_t said = run_->outputBytes();
+    const bool news = !runHeard_ || said != heardBytes_;
+    runHeard_ = true;
+    heardBytes_ = said;
+    return news;
+}
+
+void UpdateProcedure::showSilence(int passes) {
+    if (progress_ == nullptr) {
+        return;
+    }
+    // A pass is a second: a few without a word are worth telling, so that the user sees the
+    // update wait for the device rather than hang.
+    const bool tell = run_ != nullptr && !runEnded_ && passes >= kSilenceShownAfter;
+    progress_->setSilenceNote(
+        tell ? tr("No output from the flasher for %n second(s).", nullptr, passes) : QString());
 }
 
 void UpdateProcedure::setPhase(const QString& text) {

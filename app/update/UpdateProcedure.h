@@ -10,6 +10,7 @@
 #include "DfuProgressParser.h"
 #include "FlasherOutputScanner.h"
 #include "InterruptedUpdate.h"
+#include "SealedImage.h"
 #include "UpdateOutcome.h"
 
 #include <QCoreApplication>
@@ -139,17 +140,23 @@ private:
     void closeOpenBoxes();
     void fail(const QStringList& messages);
     void setPhase(const QString& text);
+    // Each pass: whether the flasher said anything since the last one; how long it has not.
+    bool flasherHeard();
+    void showSilence(int passes);
+    // Silent passes before the progress window says so.
+    static constexpr int kSilenceShownAfter = 5;
 
     AppDelegate& controller_;
     const Settings settings_;
     const QUrl firmware_;
     InterruptedUpdate note_;
 
-    QString path_;                    // the file, taken once from the URL
-    DfuFileCheck::Result file_;       // what the check found in it
-    bool recovery_ = false;           // no mixer: the loader already on the bus is written
-    std::vector<DfuDevice> before_;   // the devices in DFU mode before the SysEx
-    std::optional<DfuDevice> device_; // the loader this update writes
+    QString path_;                       // the file, taken once from the URL
+    DfuFileCheck::Result file_;          // what the check found in it
+    std::unique_ptr<SealedImage> image_; // the bytes checked, as the flasher reads them
+    bool recovery_ = false;              // no mixer: the loader already on the bus is written
+    std::vector<DfuDevice> before_;      // the devices in DFU mode before the SysEx
+    std::optional<DfuDevice> device_;    // the loader this update writes
     bool restarted_ = false; // the mixer was told to restart (or a loader is to be written)
     Outcome outcome_;
 
@@ -160,6 +167,8 @@ private:
     std::thread flasherThread_;
     bool runEnded_ = true;
     bool realProgress_ = false;
+    bool runHeard_ = false;   // a pass has seen the run started
+    uint64_t heardBytes_ = 0; // the flasher's output as the last pass saw it
     QEventLoop* runEndWait_ = nullptr;
     std::unique_ptr<QMessageBox> alert_;
     std::vector<QPointer<QMessageBox>> openBoxes_;

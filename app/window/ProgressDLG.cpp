@@ -91,12 +91,26 @@ void ProgressDLG::setProgressBar(QProgressBar* bar) {
 void ProgressDLG::setPhaseText(const QString& text) {
     // Named first: a label without a name of its own signals each new text as a name change.
     announcePhase(text);
-    phase_->setText(text);
+    phaseShown_ = text;
+    showPhase();
 }
 
 void ProgressDLG::setPhaseProgress(const QString& phase, int percent) {
     announcePhase(phase);
-    phase_->setText(tr("%1… %L2% of the firmware").arg(phase).arg(percent));
+    phaseShown_ = tr("%1… %L2% of the firmware").arg(phase).arg(percent);
+    showPhase();
+}
+
+void ProgressDLG::setSilenceNote(const QString& note) {
+    if (note != silenceNote_) {
+        silenceNote_ = note;
+        showPhase();
+    }
+}
+
+void ProgressDLG::showPhase() {
+    phase_->setText(silenceNote_.isEmpty() ? phaseShown_
+                                           : phaseShown_ + QLatin1Char('\n') + silenceNote_);
 }
 
 void ProgressDLG::announcePhase(const QString& phase) {

@@ -47,6 +47,9 @@ public:
     // A phase with the share of the firmware done: the percentage is shown, but only a new
     // phase is announced, not every percent.
     void setPhaseProgress(const QString& phase, int percent);
+    // A line under the phase (how long the flasher has been silent), shown but not announced, as
+    // it changes every second; empty: none.
+    void setSilenceNote(const QString& note);
     QString phaseText() const;
 
     // Weak references to the window's indicators, with atomic accessors.
@@ -68,9 +71,12 @@ protected:
 
 private:
     void announcePhase(const QString& phase);
+    void showPhase();
 
     std::unique_ptr<Ui::ProgressDLG> ui_;
     QLabel* phase_ = nullptr; // owned by the window
+    QString phaseShown_;      // the phase, with its share done
+    QString silenceNote_;
     mutable std::mutex mutex_;
     QPointer<QProgressBar> spinIndicator_;
     QPointer<QProgressBar> progressBar_;

@@ -237,10 +237,6 @@ Copyright (c) 2026 Mirt und die Mitwirkenden der Mirt VQ320 Firmware-Aktualisier
         <source>Target %1 claims %L2 bytes; the file has only %L3 left.</source>
         <translation>Target %1 gibt %L2 Bytes an; die Datei hat nur noch %L3.</translation>
     </message>
-    <message>
-        <source>The file is too large to be firmware for the mixer (%L1 bytes).</source>
-        <translation>Die Datei ist zu groß für eine Firmware des Mischpults (%L1 Bytes).</translation>
-    </message>
     <message numerus="yes">
         <source>DfuSe image, target &quot;%1&quot;, %Ln element(s), %2 bytes</source>
         <translation>
@@ -251,6 +247,10 @@ Copyright (c) 2026 Mirt und die Mitwirkenden der Mirt VQ320 Firmware-Aktualisier
     <message>
         <source> in %L1 targets</source>
         <translation> in %L1 Targets</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%L1 bytes; at most %L2).</source>
+        <translation>Die Datei ist zu groß für eine Firmware des Mischpults (%L1 Bytes; höchstens %L2).</translation>
     </message>
 </context>
 <context>
@@ -342,6 +342,13 @@ Bitte warten und das USB-Kabel angeschlossen lassen.</translation>
     <message>
         <source>%1… %L2% of the firmware</source>
         <translation>%1… %L2 % der Firmware</translation>
+    </message>
+</context>
+<context>
+    <name>SealedImage</name>
+    <message>
+        <source>The firmware could not be prepared for the flasher (%1: %2).</source>
+        <translation>Die Firmware konnte nicht für das Flash-Programm vorbereitet werden (%1: %2).</translation>
     </message>
 </context>
 <context>
@@ -500,6 +507,13 @@ The mixer restarts into its update mode at once; only a power cycle brings it ba
 %2
 
 Das Mischpult startet sofort im Aktualisierungsmodus neu; nur Aus- und Wiedereinschalten bringt es ohne Aktualisierung zurück.</translation>
+    </message>
+    <message numerus="yes">
+        <source>No output from the flasher for %n second(s).</source>
+        <translation>
+            <numerusform>Seit %n Sekunde keine Ausgabe des Flash-Programms.</numerusform>
+            <numerusform>Seit %n Sekunden keine Ausgabe des Flash-Programms.</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

@@ -237,10 +237,6 @@ Copyright (c) 2026 Mirt e i contributori di Aggiornamento firmware Mirt VQ320. D
         <source>Target %1 claims %L2 bytes; the file has only %L3 left.</source>
         <translation>Il target %1 dichiara %L2 byte; nel file ne restano solo %L3.</translation>
     </message>
-    <message>
-        <source>The file is too large to be firmware for the mixer (%L1 bytes).</source>
-        <translation>Il file è troppo grande per essere un firmware del mixer (%L1 byte).</translation>
-    </message>
     <message numerus="yes">
         <source>DfuSe image, target &quot;%1&quot;, %Ln element(s), %2 bytes</source>
         <translation>
@@ -251,6 +247,10 @@ Copyright (c) 2026 Mirt e i contributori di Aggiornamento firmware Mirt VQ320. D
     <message>
         <source> in %L1 targets</source>
         <translation> in %L1 target</translation>
+    </message>
+    <message>
+        <source>The file is too large to be firmware for the mixer (%L1 bytes; at most %L2).</source>
+        <translation>Il file è troppo grande per essere un firmware del mixer (%L1 byte; al massimo %L2).</translation>
     </message>
 </context>
 <context>
@@ -342,6 +342,13 @@ Attendere e lasciare collegato il cavo USB.</translation>
     <message>
         <source>%1… %L2% of the firmware</source>
         <translation>%1… %L2% del firmware</translation>
+    </message>
+</context>
+<context>
+    <name>SealedImage</name>
+    <message>
+        <source>The firmware could not be prepared for the flasher (%1: %2).</source>
+        <translation>Impossibile preparare il firmware per il programma di scrittura (%1: %2).</translation>
     </message>
 </context>
 <context>
@@ -500,6 +507,13 @@ The mixer restarts into its update mode at once; only a power cycle brings it ba
 %2
 
 Il mixer si riavvia subito in modalità di aggiornamento; solo spegnendolo e riaccendendolo torna indietro senza aggiornamento.</translation>
+    </message>
+    <message numerus="yes">
+        <source>No output from the flasher for %n second(s).</source>
+        <translation>
+            <numerusform>Nessun output dal programma di scrittura da %n secondo.</numerusform>
+            <numerusform>Nessun output dal programma di scrittura da %n secondi.</numerusform>
+        </translation>
     </message>
 </context>
 </TS>

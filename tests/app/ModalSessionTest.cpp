@@ -64,6 +64,23 @@ TEST_F(ModalSessionTest, WithoutAResultTheWaitTimesOutInPass241) {
     EXPECT_FALSE(dialog_.isVisible());
 }
 
+// The time-out counts the passes without word from the flasher: a write that keeps reporting is
+// never cut, and a flasher that falls silent still times out 242 passes later.
+TEST_F(ModalSessionTest, OutputPutsTheTimeOutOff) {
+    std::vector<int> silence;
+    ModalSession* self = nullptr;
+    ModalSession session(
+        &dialog_, 1ms,
+        {.timeout = [this] { ++timeouts_; },
+         .heard = [&] { return self->passes() % 50 == 0 && self->passes() <= 300; },
+         .silence = [&](int passes) { silence.push_back(passes); }});
+    self = &session;
+    session.run();
+    EXPECT_EQ(timeouts_, 1);
+    ASSERT_EQ(silence.size(), 300u + 242u);
+    EXPECT_TRUE(silence[300] == 0 && silence.back() == 241);
+}
+
 TEST_F(ModalSessionTest, AResultEndsTheWaitWithoutATimeOut) {
     ModalSession* sessionPtr = nullptr;
     ModalSession session(&dialog_, 1ms,

@@ -10,6 +10,7 @@
 #include "MainWindow.h"
 #include "MixerProcess.h"
 #include "ModalAnswerer.h"
+#include "ModalSession.h"
 #include "ProgressDLG.h"
 #include "UpdateOutcome.h"
 #include "UsbHostCheck.h"
@@ -17,6 +18,7 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
 #include <algorithm>
@@ -82,6 +84,8 @@ struct UpdateCase {
     Ending ending = Ending::Outcome;
     // A file tried first, which is refused before anything is sent (none when empty).
     std::vector<dfutest::DfuseTarget> refusedFirst = {};
+    bool swapsTheFile = false; // replaced once confirmed: the flash holds the first
+    std::chrono::milliseconds passPeriod = 50ms; // shorter: the write outlasts the time-out
 };
 
 void PrintTo(const UpdateCase& c, std::ostream* os) {
@@ -109,7 +113,7 @@ protected:
         window = std::make_unique<MainWindow>();
         app = std::make_unique<AppDelegate>(MidiService::platformDefault(), *window);
         UpdateProcedure::Settings& settings = app->updateSettings();
-        settings.passPeriod = 50ms;
+        settings.passPeriod = GetParam().passPeriod;
         // Long enough for a loader that comes late; a mixer that ignores the SysEx is reported
         // not found when it runs out.
         settings.loaderWait = 10s;
@@ -173,6 +177,11 @@ protected:
             if (box.text() != kReplug) {
                 return;
             }
+            if (c.swapsTheFile) {
+                dfutest::writeBinaryFile(
+                    firmwarePath.toStdString(),
+                    dfutest::makeDfuseFile({{0, "Swapped", {{0x08000000, {1, 2, 3, 4}}}}}));
+            }
             EXPECT_TRUE(waitUntil([&] { return !mixer.lines("RECEIVED").isEmpty(); }, kDeadline));
             if (c.restarts && !c.replugsAtOnce) {
                 EXPECT_TRUE(waitUntil([&] { return !mixer.lines("LOADER enumerated").isEmpty(); },
@@ -187,6 +196,9 @@ protected:
                 quitAsked = true;
                 app->requestQuit();
             }
+            if (!download.isValid() && !mixer.lines("DOWNLOAD started").isEmpty()) {
+                download.start();
+            }
             const auto dialog = app->progressDLG();
             if (dialog && dialog != watched) {
                 watched = dialog;
@@ -197,8 +209,10 @@ protected:
             }
         });
         watch.start(5);
+        download.invalidate();
         app->sendFile()->click(); // returns when the last alert has been answered
         watch.stop();
+        downloadTime = std::chrono::milliseconds(download.isValid() ? download.elapsed() : 0);
         return answerer.texts();
     }
 
@@ -322,6 +336,8 @@ protected:
     MixerProcess otherMixer;        // the stand-in mixer on the MIDI side
     std::list<MixerProcess> boards; // other boards in their loaders
     int quits = 0;
+    QElapsedTimer download; // from the first block written to the end of the update:
+    std::chrono::milliseconds downloadTime{0};
     std::shared_ptr<ProgressDLG> watched;
     std::vector<std::pair<float, QString>> progress; // bar value and phase, as set
     std::unique_ptr<MainWindow> window;
@@ -370,6 +386,10 @@ TEST_P(EmulatedMixerUpdate, FromPlugInToTheMixerBackInMidiMode) {
     expectFlashHoldsTheFile();
     expectOtherBoardsUntouched(c.otherLoaders);
     expectRealProgress();
+    if (c.passPeriod < 50ms) {
+        // Longer than the time-out's passes at their period (ModalSessionTest counts passes).
+        EXPECT_GT(downloadTime, (ModalSession::kTimeoutThreshold + 2) * c.passPeriod);
+    }
     // Back in MIDI mode, and seen again: unplugging it now is noticed too.
     ASSERT_TRUE(waitUntil([&] { return mixer.lines("MIDI plugged in").size() == 2; }, kDeadline));
     ASSERT_TRUE(waitUntil([&] { return status() == kConnected; }, kDeadline));
@@ -431,13 +451,21 @@ INSTANTIATE_TEST_SUITE_P(
                    false,
                    Ending::Signal},
         // dfu-util reports "Error during download get_status" and exits 74; the firmware is in.
+        // A slow loader: the write lasts longer than the time-out's 242 passes of 5 ms. The file
+        // is replaced after the confirmation: what was checked and confirmed is written.
         UpdateCase{"ResetsBeforeAnsweringTheLeave",
-                   {"--reset-on-leave"},
+                   {"--reset-on-leave", "--poll-timeout-ms", "100"},
                    false,
                    true,
                    true,
                    false,
-                   {kConfirm, kReplug, kInProgress, kComplete}},
+                   {kConfirm, kReplug, kInProgress, kComplete},
+                   {},
+                   false,
+                   Ending::Outcome,
+                   {},
+                   true,
+                   5ms},
         UpdateCase{"WriteFailsAfterFiveBlocks",
                    {"--fail-write-after", "5"},
                    false,
